@@ -1,0 +1,18 @@
+# Warning and sanitizer settings shared by every target of the project.
+
+function(vxs_target_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(VXS_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+if(VXS_SANITIZE)
+  string(REPLACE "," ";" _vxs_sanitizers "${VXS_SANITIZE}")
+  set(_vxs_flags "-fsanitize=${VXS_SANITIZE}" -fno-omit-frame-pointer -g)
+  if("undefined" IN_LIST _vxs_sanitizers)
+    list(APPEND _vxs_flags -fno-sanitize-recover=all)
+  endif()
+  add_compile_options(${_vxs_flags})
+  add_link_options("-fsanitize=${VXS_SANITIZE}")
+endif()
