@@ -1,13 +1,16 @@
 #include "core/log.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
 
+#include "core/file_util.h"
 #include "threads/app_mutex.h"
 
 namespace vxs {
@@ -42,23 +45,23 @@ void writeToStderr(const char* line) {
     std::fflush(stderr);
 }
 
+// Logs may hold identifiers and server answers: the file is the owner's only,
+// from its creation on (no window with the umask's mode) and also when an
+// older file of that name is reused.
 FILE* openTruncated(const std::string& name) {
-    FILE* f = std::fopen(name.c_str(), "w");
-    if (f) fchmod(fileno(f), S_IRUSR | S_IWUSR);  // logs may hold identifiers: owner only
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) return nullptr;
+    fchmod(fd, S_IRUSR | S_IWUSR);
+    FILE* f = fdopen(fd, "w");
+    if (!f) close(fd);
     return f;
-}
-
-int64_t sizeOnDisk(const std::string& name) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) return -1;
-    return static_cast<int64_t>(st.st_size);
 }
 
 // Under the log mutex: once the file has reached its limit, keep its content
 // as name + ".bak" and go on in an empty file.
 void rotateIfFull(LogFileState& s) {
     if (s.sizeLimit == 0) return;
-    const int64_t size = sizeOnDisk(s.name);
+    const int64_t size = get_file_size(s.name.c_str());
     if (size >= 0 && static_cast<uint64_t>(size) < s.sizeLimit) return;
     std::fclose(s.file.load());
     s.file.store(nullptr);
