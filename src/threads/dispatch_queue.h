@@ -34,7 +34,6 @@ public:
 
     Memory::vxs_shared_ptr<DispatchQueue> iOwnerQueue;
     Memory::vxs_shared_ptr<ASRDispatchTaskBase> iTask;
-    bool executed;
 };
 
 // Queue states, kept as the condition of taskMutex.

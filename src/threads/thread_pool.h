@@ -78,22 +78,27 @@ public:
     int getCurrentThreadCount();
 
 private:
-    friend struct ThreadPoolInternals;
+    typedef std::vector<Memory::vxs_shared_ptr<PoolThreadListNode> > NodeList;
+    typedef std::vector<Memory::vxs_shared_ptr<ThreadPoolTask> > TaskList;
+
     ThreadPool();
 
+    // Under the pool mutex. `finished` receives the node's finished task so
+    // that it is released after the mutex is unlocked.
     void threadBecameIdle(PoolThreadListNode* node, Memory::vxs_shared_ptr<ThreadPoolTask>* finished);
     PoolThreadListNode* dequeIdleThreadForWork();
     bool addThread();
-    void startTaskOnThread(PoolThreadListNode* node, const Memory::vxs_shared_ptr<ThreadPoolTask>& task);
-    void removeUnusedThreads(uint64_t now);
-    void armPurgeTimer();
-    // Unlinks every node; the caller stops the loops and drops the nodes
-    // outside the pool mutex.
-    std::vector<Memory::vxs_shared_ptr<PoolThreadListNode> > unlinkAllThreads();
-    void stopThreads(bool waitForEnd);
-    void stopAndWait(bool dropWaitingTasks);
+    bool startTaskOnThread(PoolThreadListNode* node, const Memory::vxs_shared_ptr<ThreadPoolTask>& task);
+    // Unlinks surplus threads idle for 30 s into `removed`.
+    void removeUnusedThreads(uint64_t now, NodeList* removed);
+    // Unlinks every thread into `removed`; currentThreadCount becomes 0.
+    void unlinkAllThreads(NodeList* removed);
+    // Outside the pool mutex: ends the threads' run loops and drops the nodes.
+    static void stopThreads(NodeList* nodes, bool waitForEnd);
+    void stopPool(bool dropWaiting);
+    void stopPoolAndWait(bool dropWaiting);
     bool isPoolThread();
-    void dropWaitingTasks(std::vector<Memory::vxs_shared_ptr<ThreadPoolTask> >* dropped);
+    void armPurgeTimer();
 
     static void poolLauncher(Memory::vxs_shared_ptr_base* parameter);
     static void purgeTimerFired(Memory::vxs_shared_ptr_base* parameter);
