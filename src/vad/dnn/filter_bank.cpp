@@ -1,0 +1,279 @@
+#include "vad/dnn/filter_bank.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace vx_dnnvad {
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+const float kLogFloor = 1.1920929e-7f;  // 2^-23
+const float kPreEmphasis = 0.97f;
+
+double Mel(double f) { return 1127.0 * std::log(1.0 + f / 700.0); }
+
+template <class T>
+T* newVector(int n) {
+    T* v = new (std::nothrow) T[n + 1]();
+    if (v) v[0] = static_cast<T>(n);
+    return v;
+}
+
+bool buildFftTables(FBankInfo* fb) {
+    const int half = fb->fftN / 2;
+    fb->fftCos = new (std::nothrow) float[half / 2 + 1]();
+    fb->fftSin = new (std::nothrow) float[half / 2 + 1]();
+    fb->bitRev = new (std::nothrow) short[half]();
+    fb->splitCos = new (std::nothrow) float[half + 1]();
+    fb->splitSin = new (std::nothrow) float[half + 1]();
+    if (!fb->fftCos || !fb->fftSin || !fb->bitRev || !fb->splitCos || !fb->splitSin) return false;
+    for (int k = 0; k < half / 2; ++k) {
+        fb->fftCos[k] = static_cast<float>(std::cos(2.0 * kPi * k / half));
+        fb->fftSin[k] = static_cast<float>(-std::sin(2.0 * kPi * k / half));
+    }
+    int bits = 0;
+    while ((1 << bits) < half) ++bits;
+    for (int i = 0; i < half; ++i) {
+        int r = 0;
+        for (int b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
+        fb->bitRev[i] = static_cast<short>(r);
+    }
+    for (int k = 0; k <= half; ++k) {
+        fb->splitCos[k] = static_cast<float>(std::cos(2.0 * kPi * k / fb->fftN));
+        fb->splitSin[k] = static_cast<float>(-std::sin(2.0 * kPi * k / fb->fftN));
+    }
+    return true;
+}
+
+// Radix-2 complex FFT of `n` interleaved (re, im) values, forward sign.
+void complexFft(float* c, int n, const FBankInfo* fb) {
+    for (int i = 0; i < n; ++i) {
+        const int r = fb->bitRev[i];
+        if (r > i) {
+            std::swap(c[2 * i], c[2 * r]);
+            std::swap(c[2 * i + 1], c[2 * r + 1]);
+        }
+    }
+    for (int len = 2; len <= n; len <<= 1) {
+        const int halfLen = len / 2;
+        const int step = n / len;
+        for (int start = 0; start < n; start += len) {
+            for (int j = 0; j < halfLen; ++j) {
+                const float wr = fb->fftCos[j * step];
+                const float wi = fb->fftSin[j * step];
+                float* u = c + 2 * (start + j);
+                float* v = c + 2 * (start + j + halfLen);
+                const float vr = v[0] * wr - v[1] * wi;
+                const float vi = v[0] * wi + v[1] * wr;
+                v[0] = u[0] - vr;
+                v[1] = u[1] - vi;
+                u[0] += vr;
+                u[1] += vi;
+            }
+        }
+    }
+}
+
+void fillChannelMap(FBankInfo* fb, double mlo, int maxChan) {
+    const int half = fb->fftN / 2;
+    int chan = 1;
+    for (int k = 1; k <= half; ++k) {
+        const float melk = static_cast<float>(1127.0 * std::log(1.0 + (k - 1) * static_cast<double>(fb->fres)));
+        if (k < fb->klo || k > fb->khi) {
+            fb->loChan[k] = -1;
+            fb->loWt[k] = 0.0f;
+            continue;
+        }
+        while (chan <= maxChan && fb->cf[chan] < melk) ++chan;
+        int c = chan - 1;
+        if (c >= maxChan) c = maxChan - 1;  // unreachable for bins below the high edge
+        fb->loChan[k] = static_cast<short>(c);
+        if (c > 0) {
+            fb->loWt[k] = (fb->cf[c + 1] - melk) / (fb->cf[c + 1] - fb->cf[c]);
+        } else {
+            fb->loWt[k] = (fb->cf[1] - melk) / (fb->cf[1] - static_cast<float>(mlo));
+        }
+    }
+}
+
+}  // namespace
+
+FBankInfo* InitFBank(int frameSize, int frameShift, int sampleRate, int numChans, float lopass, float hipass,
+                     Boolean usePower, Boolean takeLogs) {
+    if (frameSize < 2 || frameSize > 16384 || sampleRate <= 0 || numChans < 1 || lopass < 0 || hipass <= lopass)
+        return nullptr;
+    FBankInfo* fb = new (std::nothrow) FBankInfo();
+    if (!fb) return nullptr;
+    fb->frameSize = frameSize;
+    fb->frameShift = frameShift;
+    fb->numChans = numChans;
+    fb->sampleRate = sampleRate;
+    fb->usePower = usePower;
+    fb->takeLogs = takeLogs;
+    fb->fftN = 2;
+    while (fb->fftN < frameSize) fb->fftN *= 2;
+    const int half = fb->fftN / 2;
+    fb->fres = static_cast<float>(sampleRate) / (fb->fftN * 700.0f);
+    const double mlo = Mel(lopass);
+    const double mhi = Mel(hipass);
+    const int klo = static_cast<int>(lopass / sampleRate * fb->fftN + 2.5);
+    const int khi = static_cast<int>(hipass / sampleRate * fb->fftN + 0.5);
+    fb->klo = klo < 2 ? 2 : klo;
+    fb->khi = khi > half ? half : khi;
+    const int maxChan = numChans + 1;
+    fb->cf = newVector<float>(maxChan);
+    fb->loChan = newVector<short>(half);
+    fb->loWt = newVector<float>(half);
+    fb->x = newVector<float>(fb->fftN);
+    fb->fbank = newVector<float>(numChans);
+    if (!fb->cf || !fb->loChan || !fb->loWt || !fb->x || !fb->fbank || !buildFftTables(fb)) {
+        ClearFBank(fb);
+        return nullptr;
+    }
+    const float ms = static_cast<float>(mhi - mlo);
+    for (int i = 1; i <= maxChan; ++i) {
+        fb->cf[i] = (static_cast<float>(i) / static_cast<float>(maxChan)) * ms + static_cast<float>(mlo);
+    }
+    fillChannelMap(fb, mlo, maxChan);
+    return fb;
+}
+
+void ClearFBank(FBankInfo* fb) {
+    if (!fb) return;
+    delete[] fb->cf;
+    delete[] fb->loChan;
+    delete[] fb->loWt;
+    delete[] fb->x;
+    delete[] fb->fbank;
+    delete[] fb->fftCos;
+    delete[] fb->fftSin;
+    delete[] fb->bitRev;
+    delete[] fb->splitCos;
+    delete[] fb->splitSin;
+    delete fb;
+}
+
+FeOption* InitFEVad() {
+    FeOption* opt = new (std::nothrow) FeOption();
+    if (!opt) return nullptr;
+    opt->sampleRate = 8000;
+    opt->frameSize = 200;
+    opt->frameShift = 80;
+    opt->lowCutoff = 40;
+    opt->highCutoff = 3800;
+    opt->fBankChanNum = 26;
+    opt->cepstrumNum = 12;
+    opt->cepstrumLift = 22;
+    opt->lpcOrder = 12;
+    opt->usePitch = FALSE;
+    opt->useDnn = FALSE;
+    opt->useEnergy = FALSE;
+    opt->order = STATIC_ONLY;
+    opt->ftype = FBANK;
+    opt->wformat = PCM;
+    opt->fbinfo = InitFBank(opt->frameSize, opt->frameShift, opt->sampleRate, opt->fBankChanNum,
+                            static_cast<float>(opt->lowCutoff), static_cast<float>(opt->highCutoff), TRUE, TRUE);
+    opt->hamWin = newVector<float>(opt->frameSize);
+    opt->work = newVector<float>(opt->frameSize);
+    if (!opt->fbinfo || !opt->hamWin || !opt->work) {
+        KillFEVad(opt);
+        return nullptr;
+    }
+    GenHamWindow(opt->hamWin, opt->frameSize);
+    return opt;
+}
+
+void KillFEVad(FeOption* opt) {
+    if (!opt) return;
+    ClearFBank(opt->fbinfo);
+    delete[] opt->hamWin;
+    delete[] opt->work;
+    delete opt;
+}
+
+void ZeroMeanFrame(float* s, int n) {
+    float sum = 0.0f;
+    for (int i = 1; i <= n; ++i) sum += s[i];
+    const float mean = sum / n;
+    for (int i = 1; i <= n; ++i) s[i] -= mean;
+}
+
+void PreEmphasise(float* s, int n, float k) {
+    for (int i = n; i >= 2; --i) s[i] -= s[i - 1] * k;
+    s[1] *= 1.0f - k;
+}
+
+void GenHamWindow(float* win, int n) {
+    const double a = 2.0 * kPi / (n - 1);
+    for (int i = 1; i <= n; ++i) win[i] = static_cast<float>(0.54 - 0.46 * std::cos(a * (i - 1)));
+}
+
+void Ham(float* s, const float* win, int n) {
+    for (int i = 1; i <= n; ++i) s[i] *= win[i];
+}
+
+void Realft(float* x, const FBankInfo* fb) {
+    const int half = fb->fftN / 2;
+    float* c = x + 1;  // z[n] = s[2n] + i s[2n+1], interleaved
+    complexFft(c, half, fb);
+    const float dc = c[0] + c[1];
+    c[0] = dc;
+    c[1] = 0.0f;
+    for (int k = 1; k <= half / 2; ++k) {
+        float* zk = c + 2 * k;
+        float* zm = c + 2 * (half - k);
+        // E = (Z[k] + conj Z[M-k]) / 2, O = (Z[k] - conj Z[M-k]) / 2i
+        const float er = 0.5f * (zk[0] + zm[0]);
+        const float ei = 0.5f * (zk[1] - zm[1]);
+        const float or_ = 0.5f * (zk[1] + zm[1]);
+        const float oi = -0.5f * (zk[0] - zm[0]);
+        const float wr = fb->splitCos[k];
+        const float wi = fb->splitSin[k];
+        const float tr = wr * or_ - wi * oi;
+        const float ti = wr * oi + wi * or_;
+        // X[k] = E + W^k O, X[M-k] = conj(E - W^k O)
+        zk[0] = er + tr;
+        zk[1] = ei + ti;
+        zm[0] = er - tr;
+        zm[1] = ti - ei;
+    }
+}
+
+void Wave2FBank(const float* s, float* fbank, FBankInfo* fb) {
+    float* x = fb->x;
+    for (int i = 1; i <= fb->frameSize; ++i) x[i] = s[i];
+    for (int i = fb->frameSize + 1; i <= fb->fftN; ++i) x[i] = 0.0f;
+    Realft(x, fb);
+    for (int c = 1; c <= fb->numChans; ++c) fbank[c] = 0.0f;
+    for (int k = fb->klo; k <= fb->khi; ++k) {
+        const float re = x[2 * k - 1];
+        const float im = x[2 * k];
+        const float e = re * re + im * im;
+        const int c = fb->loChan[k];
+        const float t = fb->loWt[k] * e;
+        if (c > 0) fbank[c] += t;
+        if (c < fb->numChans) fbank[c + 1] += e - t;
+    }
+    for (int c = 1; c <= fb->numChans; ++c) fbank[c] = std::log(fbank[c] < kLogFloor ? kLogFloor : fbank[c]);
+}
+
+int Wav2CepOneFrame(const float* wave, int sampNumber, float* out, int& outDim, FeOption* opt) {
+    if (!opt || !opt->fbinfo || !opt->work || !opt->hamWin || !wave || !out) return -1;
+    FBankInfo* fb = opt->fbinfo;
+    if (sampNumber != opt->frameSize || fb->frameSize != opt->frameSize || fb->numChans != opt->fBankChanNum)
+        return -1;
+    float* s = opt->work;
+    std::memcpy(s + 1, wave, sampNumber * sizeof(float));
+    ZeroMeanFrame(s, sampNumber);
+    PreEmphasise(s, sampNumber, kPreEmphasis);
+    Ham(s, opt->hamWin, sampNumber);
+    Wave2FBank(s, fb->fbank, fb);
+    std::memcpy(out, fb->fbank + 1, fb->numChans * sizeof(float));
+    outDim = fb->numChans;
+    return 0;
+}
+
+}  // namespace vx_dnnvad
