@@ -22,6 +22,11 @@ install(FILES
   ${CMAKE_CURRENT_BINARY_DIR}/VXSpeechSDKConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/VXSpeechSDK)
 
+# The pkg-config file finds the prefix from its own location, so that an install
+# into another prefix (cmake --install --prefix, DESTDIR staging) stays usable.
+file(RELATIVE_PATH VXS_PC_PREFIX_FROM_PCFILEDIR
+  ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" VXS_PC_PREFIX_FROM_PCFILEDIR "${VXS_PC_PREFIX_FROM_PCFILEDIR}")
 configure_file(cmake/vxspeechsdk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vxspeechsdk.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vxspeechsdk.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
