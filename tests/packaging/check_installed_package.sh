@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a finished build into a scratch prefix, then:
-#  1. builds and runs examples/minimal_host with find_package(VXSpeechSDK);
-#  2. builds and runs the same host with the flags of pkg-config;
-#  3. checks that the shared library exports only the public interface.
+#  1. checks that the shared library exports the public interface and nothing else;
+#  2. builds and runs examples/minimal_host with find_package(VXSpeechSDK);
+#  3. builds and runs the same host with the flags of pkg-config.
 # Arguments: cmake, build dir, host source dir, scratch dir, C++ compiler, nm, pkg-config.
 set -euo pipefail
 
@@ -30,6 +30,24 @@ library=$(find "$prefix" -name libvxspeechsdk.so | head -n 1)
 if grep -rl '#include "\(core\|threads\|audio\|interface\)/' "$prefix/include/vxs" >/dev/null; then
     fail "a public header includes library internals"
 fi
+
+echo "== exported symbols"
+"$nm" -D --defined-only -C "$library" | sed -E 's/^[0-9a-fA-F]+ [A-Za-z] //' | sort -u >"$work/exports.txt"
+[ -s "$work/exports.txt" ] || fail "the library exports nothing"
+grep -q '^vxs::VXSSDKMessage::set_parameter' "$work/exports.txt" || fail "VXSSDKMessage is not exported"
+outside=$(grep -Ev '^((vtable|typeinfo|typeinfo name|VTT) for )?(vxs|asrdemo)::' "$work/exports.txt" || true)
+[ -z "$outside" ] || fail "symbols outside the public namespaces are exported:
+$outside"
+internal_pattern='Threads::|Memory::|Networking::|PCMQueue|AppMutex|AppLock|AppConditionMutex|paramBase|vxs::param<|vxs::Message[^A-Za-z_]|EventManager|vxs::Context|DispatchQueue|ThreadPool|Timer|recorder::|vx_dnnvad|VXSSDKMessageImpl'
+internal=$(grep -E "$internal_pattern" "$work/exports.txt" || true)
+[ -z "$internal" ] || fail "library internals are exported:
+$internal"
+missing=""
+for name in $(sed -n -E 's/.*extern const std::string ([A-Za-z_0-9]+);.*/\1/p' "$prefix"/include/vxs/*.h); do
+    grep -q "^vxs::$name\(\[abi:cxx11\]\)\?$" "$work/exports.txt" || missing="$missing vxs::$name"
+done
+[ -z "$missing" ] || fail "declared in the public headers but not exported:$missing"
+echo "$(wc -l <"$work/exports.txt") public symbols exported"
 
 echo "== host built with find_package"
 run_logged "$work/host-configure.log" "$cmake" -S "$host_source" -B "$work/host" \
@@ -61,16 +79,4 @@ run_logged "$work/pc-build.log" "$cxx" -std=c++17 "$host_source/minimal_host.cpp
 run_logged "$work/pc-run.log" "$work/minimal_host_pc"
 grep -q "minimal_host: OK" "$work/pc-run.log" || fail "the pkg-config host did not report OK"
 
-echo "== exported symbols"
-"$nm" -D --defined-only -C "$library" | sed -E 's/^[0-9a-fA-F]+ [A-Za-z] //' | sort -u >"$work/exports.txt"
-[ -s "$work/exports.txt" ] || fail "the library exports nothing"
-grep -q '^vxs::VXSSDKMessage::set_parameter' "$work/exports.txt" || fail "VXSSDKMessage is not exported"
-outside=$(grep -Ev '^((vtable|typeinfo|typeinfo name|VTT) for )?(vxs|asrdemo)::' "$work/exports.txt" || true)
-[ -z "$outside" ] || fail "symbols outside the public namespaces are exported:
-$outside"
-internal_pattern='Threads::|Memory::|Networking::|PCMQueue|AppMutex|AppLock|AppConditionMutex|paramBase|vxs::param<|vxs::Message[^A-Za-z_]|EventManager|vxs::Context|DispatchQueue|ThreadPool|Timer|recorder::|vx_dnnvad|VXSSDKMessageImpl'
-internal=$(grep -E "$internal_pattern" "$work/exports.txt" || true)
-[ -z "$internal" ] || fail "library internals are exported:
-$internal"
-echo "$(wc -l <"$work/exports.txt") public symbols exported"
 echo "packaging checks passed"
