@@ -98,6 +98,13 @@ vxs_shared_ptr<ASRDispatchTaskBase> AppRunloop::popTask() {
     }
 }
 
+size_t AppRunloop::queuedTaskCount() {
+    Synchronization::AppLock lock(iTaskArrayMutex);
+    size_t count = 0;
+    for (uint16_t level = 0; level < iTaskVectorCount; ++level) count += iRunLoopTasks[level].size();
+    return count;
+}
+
 void AppRunloop::threadMain() {
     for (;;) {
         vxs_shared_ptr<ASRDispatchTaskBase> task = popTask();

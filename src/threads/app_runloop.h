@@ -8,6 +8,7 @@
 #ifndef VXS_THREADS_APP_RUNLOOP_H
 #define VXS_THREADS_APP_RUNLOOP_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -53,6 +54,8 @@ public:
     // Waits for and takes the most urgent task.
     Memory::vxs_shared_ptr<ASRDispatchTaskBase> popTask();
     bool pushTask(const Memory::vxs_shared_ptr<ASRDispatchTaskBase>& task, int priority);
+    // Tasks waiting in all lists (a snapshot).
+    size_t queuedTaskCount();
 
     const char* dbgName;
 

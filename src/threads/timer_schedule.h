@@ -30,6 +30,9 @@ namespace vxs {
 namespace Threads {
 
 inline uint64_t currentTimeMillis() { return get_current_time() / 1000; }
+// Deadlines count from the next whole millisecond, so that a timer never fires
+// before its full time-out has passed.
+inline uint64_t deadlineBaseMillis() { return (get_current_time() + 999) / 1000; }
 
 template <class T>
 class TimerSchedule {
@@ -44,7 +47,7 @@ public:
         bool added = true;
         TimerPtr unscheduled;
         TimerThreadState.Lock();
-        const uint64_t now = currentTimeMillis();
+        const uint64_t now = deadlineBaseMillis();
         timer->scheduledTime = now;
         timer->nextTimeoutTime = now + static_cast<uint64_t>(timer->timeoutMS);
         insertOrdered(timer);
@@ -68,7 +71,7 @@ public:
     // its place in the order, so that it holds back no other timer.
     void reschedule(T* timer) {
         TimerThreadState.Lock();
-        timer->nextTimeoutTime = currentTimeMillis() + static_cast<uint64_t>(timer->timeoutMS);
+        timer->nextTimeoutTime = deadlineBaseMillis() + static_cast<uint64_t>(timer->timeoutMS);
         TimerPtr pending = takeFromList(timer);
         if (pending) insertOrdered(pending);
         TimerThreadState.Unlock();

@@ -1,0 +1,312 @@
+#include "threads/dispatch_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "threads/thread_test_support.h"
+
+namespace {
+
+using vxs::Memory::vxs_shared_ptr;
+using vxs::Memory::vxs_shared_ptr_base;
+using vxs::Threads::ASRDispatchTaskBase;
+using vxs::Threads::ASRDispatchTaskWithResPointer;
+using vxs::Threads::DispatchQueue;
+using vxs_test::Gate;
+using vxs_test::makeWork;
+using vxs_test::newTask;
+using vxs_test::waitFor;
+using vxs_test::WorkPtr;
+
+struct Concurrency {
+    std::atomic<int> running{0};
+    std::atomic<int> peak{0};
+
+    void enter() {
+        const int now = ++running;
+        int seen = peak.load();
+        while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+        }
+    }
+    void leave() { --running; }
+};
+
+TEST(DispatchQueueTest, SerialQueueRunsTasksOneAtATimeInPostingOrderOfEachThread) {
+    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
+    const int posters = 4;
+    const int perPoster = 200;
+    Concurrency concurrency;
+    std::mutex recordMutex;
+    std::vector<int> record;  // poster * perPoster + sequence, unguarded by the queue
+    std::vector<std::thread> threads;
+    for (int p = 0; p < posters; ++p) {
+        threads.emplace_back([&, p] {
+            for (int i = 0; i < perPoster; ++i) {
+                const int id = p * perPoster + i;
+                ASSERT_TRUE(queue->runTaskAsync(newTask([&, id] {
+                    concurrency.enter();
+                    {
+                        std::lock_guard<std::mutex> lock(recordMutex);
+                        record.push_back(id);
+                    }
+                    concurrency.leave();
+                })));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    queue->stopQueue_sync();
+    ASSERT_EQ(record.size(), static_cast<size_t>(posters * perPoster));
+    EXPECT_EQ(concurrency.peak.load(), 1);
+    std::vector<int> lastSeen(posters, -1);
+    for (int id : record) {
+        const int poster = id / perPoster;
+        EXPECT_LT(lastSeen[poster], id % perPoster) << "poster " << poster << " out of order";
+        lastSeen[poster] = id % perPoster;
+    }
+}
+
+TEST(DispatchQueueTest, QueueOfLimitThreeRunsAtMostThreeAndTheFourthTakesAFinishedThread) {
+    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(3);
+    Concurrency concurrency;
+    std::mutex idsMutex;
+    std::set<std::thread::id> firstThreads;
+    std::shared_ptr<Gate> gates[3];
+    for (int i = 0; i < 3; ++i) {
+        gates[i] = std::make_shared<Gate>();
+        std::shared_ptr<Gate> gate = gates[i];
+        ASSERT_TRUE(queue->runTaskAsync(newTask([&, gate] {
+            concurrency.enter();
+            {
+                std::lock_guard<std::mutex> lock(idsMutex);
+                firstThreads.insert(std::this_thread::get_id());
+            }
+            gate->pass();
+            concurrency.leave();
+        })));
+    }
+    std::atomic<bool> fourthStarted{false};
+    std::thread::id fourthThread;
+    ASSERT_TRUE(queue->runTaskAsync(newTask([&] {
+        concurrency.enter();
+        fourthThread = std::this_thread::get_id();
+        fourthStarted = true;
+        concurrency.leave();
+    })));
+    // Many more short tasks: the limit holds for them as well.
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(queue->runTaskAsync(newTask([&] {
+            concurrency.enter();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            concurrency.leave();
+        })));
+    }
+    ASSERT_TRUE(waitFor([&] { return concurrency.running.load() == 3; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(fourthStarted.load());
+    gates[1]->open();
+    ASSERT_TRUE(waitFor([&] { return fourthStarted.load(); }));
+    for (auto& gate : gates) gate->open();
+    queue->stopQueue_sync();
+    EXPECT_EQ(concurrency.peak.load(), 3);
+    EXPECT_EQ(firstThreads.count(fourthThread), 1u);
+}
+
+// A serial queue whose first task holds the queue until the gate opens.
+class BusyQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        queue = DispatchQueue::alloc(1);
+        std::shared_ptr<Gate> held = gate;
+        ASSERT_TRUE(queue->runTaskAsync(newTask([this, held] {
+            started = true;
+            held->pass();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            runningFinished = true;
+        })));
+        ASSERT_TRUE(waitFor([this] { return started.load(); }));
+    }
+
+    void TearDown() override {
+        gate->open();
+        queue->cancel_sync();
+    }
+
+    vxs_shared_ptr<DispatchQueue> queue;
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::atomic<bool> started{false};
+    std::atomic<bool> runningFinished{false};
+    std::atomic<int> ran{0};
+};
+
+TEST_F(BusyQueueTest, CancelReturnsTheDroppedCountLetsTheRunningTaskFinishAndRefusesLaterTasks) {
+    std::atomic<int> live{0};
+    for (int i = 0; i < 3; ++i) {
+        std::shared_ptr<vxs_test::Tracked> tracked = std::make_shared<vxs_test::Tracked>(&live);
+        ASSERT_TRUE(queue->runTaskAsync(newTask([this, tracked] { ran++; })));
+    }
+    EXPECT_EQ(queue->cancel(), 3);
+    EXPECT_EQ(live.load(), 0);  // dropped tasks are released at once
+    EXPECT_EQ(queue->getState(), vxs::Threads::kQueueStopping);
+    EXPECT_FALSE(queue->runTaskAsync(newTask([this] { ran++; })));
+    gate->open();
+    EXPECT_EQ(queue->cancel_sync(), 0);
+    EXPECT_TRUE(runningFinished.load());
+    EXPECT_EQ(queue->getState(), vxs::Threads::kQueueStopped);
+    EXPECT_EQ(ran.load(), 0);
+}
+
+TEST_F(BusyQueueTest, RefusedTaskIsDeleted) {
+    queue->stopQueue();
+    std::atomic<int> live{0};
+    std::shared_ptr<vxs_test::Tracked> tracked = std::make_shared<vxs_test::Tracked>(&live);
+    EXPECT_FALSE(queue->runTaskAsync(newTask([tracked] {})));
+    tracked.reset();
+    EXPECT_EQ(live.load(), 0);
+}
+
+TEST_F(BusyQueueTest, StopKeepsWaitingTasksAndStopSyncWaitsForThem) {
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(queue->runTaskAsync(newTask([this] { ran++; })));
+    queue->stopQueue();
+    EXPECT_FALSE(queue->runTaskAsync(newTask([this] { ran += 100; })));
+    gate->open();
+    queue->stopQueue_sync();
+    EXPECT_EQ(ran.load(), 3);
+    EXPECT_EQ(queue->getState(), vxs::Threads::kQueueStopped);
+}
+
+TEST_F(BusyQueueTest, SyncCallerWaitsForItsTurnOrIsReleasedWithFalse) {
+    struct Case {
+        bool cancel;
+        bool expected;
+    };
+    for (const Case& c : {Case{false, true}, Case{true, false}}) {
+        SCOPED_TRACE(c.cancel ? "cancelled" : "run");
+        if (c.cancel == false) {
+            // Runs after the blocker: the caller waits until it has.
+            std::atomic<int> result{-1};
+            std::thread caller([&] {
+                WorkPtr work = makeWork([this] { ran++; });
+                result = queue->runTaskSync(&vxs_test::runWork, &work) ? 1 : 0;
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_EQ(result.load(), -1);
+            gate->open();
+            caller.join();
+            EXPECT_EQ(result.load(), 1);
+            EXPECT_EQ(ran.load(), 1);
+        } else {
+            std::shared_ptr<Gate> second = std::make_shared<Gate>();
+            std::atomic<bool> blocking{false};
+            ASSERT_TRUE(queue->runTaskAsync(newTask([second, &blocking] {
+                blocking = true;
+                second->pass();
+            })));
+            ASSERT_TRUE(waitFor([&] { return blocking.load(); }));
+            std::atomic<int> result{-1};
+            std::thread caller([&] { result = queue->runTaskSync(newTask([this] { ran++; })) ? 1 : 0; });
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_EQ(queue->cancel(), 1);
+            caller.join();
+            EXPECT_EQ(result.load(), 0);
+            second->open();
+            EXPECT_FALSE(queue->runTaskSync(newTask([this] { ran++; })));
+            EXPECT_EQ(ran.load(), 1);
+        }
+    }
+}
+
+TEST(DispatchQueueTest, SyncCallFromATaskOfTheSameQueueRunsInline) {
+    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
+    DispatchQueue* raw = queue.getPTR();
+    std::atomic<bool> done{false};
+    bool innerRan = false;
+    bool methodResult = false;
+    bool taskResult = false;
+    bool sameThread = false;
+    ASSERT_TRUE(queue->runTaskAsync(newTask([&] {
+        const std::thread::id outer = std::this_thread::get_id();
+        WorkPtr inner = makeWork([&] {
+            innerRan = true;
+            sameThread = std::this_thread::get_id() == outer;
+        });
+        methodResult = raw->runTaskSync(&vxs_test::runWork, &inner);
+        taskResult = raw->runTaskSync(newTask([] {}));
+        done = true;
+    })));
+    ASSERT_TRUE(waitFor([&] { return done.load(); }));
+    EXPECT_TRUE(innerRan);
+    EXPECT_TRUE(sameThread);
+    EXPECT_TRUE(methodResult);
+    EXPECT_TRUE(taskResult);
+    queue->cancel_sync();
+}
+
+// An object like an instance context: it owns its queue and cancels it when
+// destroyed, and the last reference to it is often held by a task running on
+// that very queue.
+class QueueOwner {
+public:
+    explicit QueueOwner(std::atomic<bool>* destroyedFlag)
+        : queue(DispatchQueue::alloc(1)), destroyed(destroyedFlag) {}
+    ~QueueOwner() {
+        queue->cancel();
+        *destroyed = true;
+    }
+    void handle(vxs_shared_ptr_base* parameter) { vxs_test::runWork(parameter); }
+
+    vxs_shared_ptr<DispatchQueue> queue;
+    std::atomic<bool>* destroyed;
+};
+
+TEST(DispatchQueueTest, TaskHoldingTheLastReferenceToTheQueuesOwnerReleasesItWithoutDeadlock) {
+    std::atomic<bool> destroyed{false};
+    std::atomic<int> handled{0};
+    {
+        vxs_shared_ptr<QueueOwner> owner(new QueueOwner(&destroyed));
+        WorkPtr work = makeWork([&handled] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            handled++;
+        });
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(owner->queue->runTaskAsync(
+                new ASRDispatchTaskWithResPointer<QueueOwner>(owner, &QueueOwner::handle, &work)));
+        }
+    }
+    EXPECT_TRUE(waitFor([&] { return destroyed.load(); }));
+    EXPECT_EQ(handled.load(), 3);
+}
+
+TEST(DispatchQueueTest, TypedTaskKeepsItsObjectAndDropsItsParameterRightAfterRunning) {
+    std::atomic<int> live{0};
+    std::atomic<bool> destroyed{false};
+    std::atomic<int> handled{0};
+    vxs_shared_ptr<QueueOwner> owner(new QueueOwner(&destroyed));
+    WorkPtr work = makeWork([&] { handled++; });
+    ASRDispatchTaskWithResPointer<QueueOwner> task(owner, &QueueOwner::handle, &work);
+    ASRDispatchTaskWithResPointer<QueueOwner> keeping(owner, &QueueOwner::handle, &work);
+    keeping._releaseResourceAfterExecute = false;
+    EXPECT_EQ(work.strongCount(), 3u);
+    owner = vxs_shared_ptr<QueueOwner>();
+    EXPECT_FALSE(destroyed.load());  // the tasks keep it
+    task.execute();
+    keeping.execute();
+    keeping.execute();
+    EXPECT_EQ(handled.load(), 3);
+    EXPECT_EQ(task.imethodParameter, nullptr);
+    EXPECT_EQ(work.strongCount(), 2u);
+}
+
+TEST(DispatchQueueDeathTest, LimitMustBePositive) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(DispatchQueue::alloc(0), "concurrentThreadCount > 0");
+    EXPECT_DEATH(DispatchQueue::alloc(-1), "concurrentThreadCount > 0");
+}
+
+}  // namespace
