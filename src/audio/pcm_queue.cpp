@@ -21,6 +21,7 @@ PCMQueue::PCMQueue(bool loopMode, uint8_t* buffer, int capacity)
       mData(buffer),
       mBufferCapacity(capacity),
       mLoopMode(loopMode),
+      mLinearHead(0),
       mLoopStart(buffer),
       mLoopEnd(buffer),
       mDataEnd(buffer ? buffer + capacity : nullptr),
@@ -44,15 +45,24 @@ int PCMQueue::queueAudio(const uint8_t* data, int length) {
 int PCMQueue::queueLinear(const uint8_t* data, int length) {
     const int64_t needed = static_cast<int64_t>(mDataLength) + length;
     if (needed > INT_MAX) return -1;
-    if (needed > mBufferCapacity) {
-        uint8_t* grown = static_cast<uint8_t*>(std::realloc(mData, static_cast<size_t>(needed)));
-        if (grown == nullptr) return -1;
-        mData = grown;
-        mBufferCapacity = static_cast<int>(needed);
+    if (mLinearHead + needed > mBufferCapacity) {
+        compactLinear();
+        if (needed > mBufferCapacity) {
+            uint8_t* grown = static_cast<uint8_t*>(std::realloc(mData, static_cast<size_t>(needed)));
+            if (grown == nullptr) return -1;
+            mData = grown;
+            mBufferCapacity = static_cast<int>(needed);
+        }
     }
-    std::memcpy(mData + mDataLength, data, static_cast<size_t>(length));
+    std::memcpy(mData + mLinearHead + mDataLength, data, static_cast<size_t>(length));
     mDataLength = static_cast<int>(needed);
     return mDataLength;
+}
+
+void PCMQueue::compactLinear() {
+    if (mLinearHead == 0) return;
+    if (mDataLength > 0) std::memmove(mData, mData + mLinearHead, static_cast<size_t>(mDataLength));
+    mLinearHead = 0;
 }
 
 int PCMQueue::queueRing(const uint8_t* data, int length) {
@@ -95,10 +105,12 @@ int PCMQueue::takeLinear(uint8_t* out, int size, bool dequeRemaining, bool remov
     } else {
         return 0;
     }
-    std::memcpy(out, mData, static_cast<size_t>(count));
+    std::memcpy(out, mData + mLinearHead, static_cast<size_t>(count));
     if (remove) {
+        // The rest moves to the front only when the next append needs the room,
+        // so draining a long queue in small blocks costs no more than the copies.
         mDataLength -= count;
-        if (mDataLength > 0) std::memmove(mData, mData + count, static_cast<size_t>(mDataLength));
+        mLinearHead = mDataLength > 0 ? mLinearHead + count : 0;
     }
     return count;
 }
@@ -136,6 +148,7 @@ void PCMQueue::shiftToLogicPos(int64_t position) {
 void PCMQueue::reset() {
     mLogicStart += mDataLength;
     emptyRing();
+    mLinearHead = 0;
     m_snapshot_length = 0;
     m_snapshot_start = mData;
     m_snapshot_end = mData;

@@ -73,6 +73,8 @@ private:
 
     int queueLinear(const uint8_t* data, int length);
     int queueRing(const uint8_t* data, int length);
+    // Linear: moves the held bytes to the front of the buffer.
+    void compactLinear();
     int takeLinear(uint8_t* out, int size, bool dequeRemaining, bool remove);
     int takeRing(uint8_t* out, int size, bool dequeRemaining, bool remove);
     // Copies `count` bytes starting at ring position `from` into `out`, wrapping.
@@ -84,6 +86,7 @@ private:
     uint8_t* mData;
     int mBufferCapacity;
     bool mLoopMode;
+    int mLinearHead;      // linear: offset of the oldest byte in mData
     uint8_t* mLoopStart;  // ring: oldest byte
     uint8_t* mLoopEnd;    // ring: where the next byte goes
     uint8_t* mDataEnd;    // ring: mData + capacity

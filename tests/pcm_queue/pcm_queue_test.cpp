@@ -72,6 +72,38 @@ TEST(PCMQueueLinearTest, DequeTakesFullBlocksOrTheRemainderWhenAsked) {
     EXPECT_TRUE(take(*queue, 3200, true).empty());
 }
 
+// Pushes and pulls of uneven sizes: the bytes come out in order however the
+// buffer is reused and grown.
+TEST(PCMQueueLinearTest, MixedPushesAndPullsKeepTheOrder) {
+    PCMQueuePtr queue = PCMQueue::newQueue(0);
+    std::deque<uint8_t> model;
+    int next = 0;
+    for (int round = 0; round < 300; ++round) {
+        const int pushed = 1 + (round * 37) % 500;
+        const std::vector<uint8_t> bytes = ramp(pushed, next);
+        next += pushed;
+        ASSERT_EQ(static_cast<int>(model.size()) + pushed, queue->queueAudio(bytes.data(), pushed));
+        model.insert(model.end(), bytes.begin(), bytes.end());
+
+        const int size = 1 + (round * 53) % 450;
+        const bool remaining = round % 3 == 0;
+        std::vector<uint8_t> peek(static_cast<size_t>(size));
+        const int peeked = queue->readSamples(peek.data(), size, remaining);
+        const std::vector<uint8_t> got = take(*queue, size, remaining);
+        const size_t expected = model.size() >= static_cast<size_t>(size) ? static_cast<size_t>(size)
+                                : remaining                               ? model.size()
+                                                                          : 0;
+        ASSERT_EQ(expected, got.size()) << "round " << round;
+        ASSERT_EQ(static_cast<int>(expected), peeked) << "round " << round;
+        for (size_t i = 0; i < expected; ++i) {
+            ASSERT_EQ(model.front(), got[i]) << "round " << round;
+            ASSERT_EQ(got[i], peek[i]) << "round " << round;
+            model.pop_front();
+        }
+        ASSERT_EQ(static_cast<int>(model.size()), queue->length());
+    }
+}
+
 TEST(PCMQueueLinearTest, InvalidArgumentsChangeNothing) {
     PCMQueuePtr queue = PCMQueue::newQueue(0);
     const std::vector<uint8_t> bytes = ramp(8);
