@@ -48,12 +48,22 @@ inline int32_t L_mult(int16_t a, int16_t b) {
 }
 inline int32_t L_mult0(int16_t a, int16_t b) { return int32_t(a) * b; }
 
-inline int32_t L_add(int32_t a, int32_t b) { return sat32(int64_t(a) + b); }
-inline int32_t L_sub(int32_t a, int32_t b) { return sat32(int64_t(a) - b); }
+// The overflow builtins keep the common no-saturation path to one add and a branch.
+inline int32_t L_add(int32_t a, int32_t b) {
+    int32_t r;
+    if (__builtin_add_overflow(a, b, &r)) return a < 0 ? kMin32 : kMax32;
+    return r;
+}
+inline int32_t L_sub(int32_t a, int32_t b) {
+    int32_t r;
+    if (__builtin_sub_overflow(a, b, &r)) return a < 0 ? kMin32 : kMax32;
+    return r;
+}
 inline int32_t L_mac(int32_t acc, int16_t a, int16_t b) { return L_add(acc, L_mult(a, b)); }
 inline int32_t L_msu(int32_t acc, int16_t a, int16_t b) { return L_sub(acc, L_mult(a, b)); }
-inline int32_t L_mac0(int32_t acc, int16_t a, int16_t b) { return sat32(int64_t(acc) + int32_t(a) * b); }
-inline int32_t L_msu0(int32_t acc, int16_t a, int16_t b) { return sat32(int64_t(acc) - int32_t(a) * b); }
+// a*b always fits in 32 bits; only the accumulation saturates.
+inline int32_t L_mac0(int32_t acc, int16_t a, int16_t b) { return L_add(acc, int32_t(a) * b); }
+inline int32_t L_msu0(int32_t acc, int16_t a, int16_t b) { return L_sub(acc, int32_t(a) * b); }
 inline int32_t L_negate(int32_t a) { return a == kMin32 ? kMax32 : -a; }
 inline int32_t L_abs(int32_t a) { return a == kMin32 ? kMax32 : (a < 0 ? -a : a); }
 

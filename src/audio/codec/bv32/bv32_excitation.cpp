@@ -42,6 +42,16 @@ inline int32_t shortTermTarget(int16_t d, const int16_t* f, const int16_t* aw) {
     return L_shl(acc, 3);
 }
 
+// Zero-state responses with what the fast codebook search needs.
+struct ZeroStateCodebook {
+    int16_t z[CBSZ][VDIM];
+    int64_t energy[CBSZ];  // sum of z^2 per codevector
+    int32_t peak;          // largest |z| over the codebook
+};
+
+inline int32_t magnitude(int16_t v) { return v < 0 ? -int32_t(v) : int32_t(v); }
+
+// Saturating error energy of one signed codevector.
 inline int32_t vectorError(const int16_t* zir4, const int16_t* z, bool negative) {
     int32_t e = 0;
     for (int k = 0; k < VDIM; ++k) {
@@ -51,25 +61,75 @@ inline int32_t vectorError(const int16_t* zir4, const int16_t* z, bool negative)
     return e;
 }
 
-int16_t searchCodebook(const int16_t* zir, const int16_t z[CBSZ][VDIM]) {
-    int16_t zir4[VDIM];
-    for (int k = 0; k < VDIM; ++k) zir4[k] = shl(zir[k], 2);
+// For equal errors the lower index and the positive sign win.
+int16_t searchSaturating(const int16_t* zir4, const ZeroStateCodebook& zs) {
     int32_t emin = kMax32;
     int16_t best = 0;
     for (int j = 0; j < CBSZ; ++j) {
-        // For equal errors the lower index and the positive sign win.
-        const int32_t ep = vectorError(zir4, z[j], false);
+        const int32_t ep = vectorError(zir4, zs.z[j], false);
         if (L_sub(ep, emin) < 0) {
             emin = ep;
             best = static_cast<int16_t>(j);
         }
-        const int32_t en = vectorError(zir4, z[j], true);
+        const int32_t en = vectorError(zir4, zs.z[j], true);
         if (L_sub(en, emin) < 0) {
             emin = en;
             best = static_cast<int16_t>(j + kSignBit);
         }
     }
     return best;
+}
+
+// Same result as searchSaturating when no difference zir4 -/+ z can leave the
+// 16-bit range: the errors are then |zir4|^2 + |z|^2 -/+ 2 zir4.z exactly, and
+// an error the 32-bit accumulator would clip to MAX_32 can never be below the
+// running minimum, so comparing the exact values picks the same codevector.
+int16_t searchExact(const int16_t* zir4, const ZeroStateCodebook& zs) {
+    int64_t ez = 0;
+    for (int k = 0; k < VDIM; ++k) ez += int32_t(zir4[k]) * zir4[k];
+    int64_t emin = kMax32;
+    int16_t best = 0;
+    for (int j = 0; j < CBSZ; ++j) {
+        const int16_t* z = zs.z[j];
+        int64_t dot = 0;
+        for (int k = 0; k < VDIM; ++k) dot += int32_t(zir4[k]) * z[k];
+        const int64_t common = ez + zs.energy[j];
+        const int64_t ep = common - 2 * dot;
+        if (ep < emin) {
+            emin = ep;
+            best = static_cast<int16_t>(j);
+        }
+        const int64_t en = common + 2 * dot;
+        if (en < emin) {
+            emin = en;
+            best = static_cast<int16_t>(j + kSignBit);
+        }
+    }
+    return best;
+}
+
+int16_t searchCodebook(const int16_t* zir, const ZeroStateCodebook& zs) {
+    int16_t zir4[VDIM];
+    int32_t peak = 0;
+    for (int k = 0; k < VDIM; ++k) {
+        zir4[k] = shl(zir[k], 2);
+        if (magnitude(zir4[k]) > peak) peak = magnitude(zir4[k]);
+    }
+    if (peak + zs.peak <= kMax16) return searchExact(zir4, zs);
+    return searchSaturating(zir4, zs);
+}
+
+void prepareZeroState(const ScaledCodebook& cb, const int16_t* aw, ZeroStateCodebook* zs) {
+    zeroStateResponses(cb, aw, zs->z);
+    zs->peak = 0;
+    for (int j = 0; j < CBSZ; ++j) {
+        int64_t e = 0;
+        for (int k = 0; k < VDIM; ++k) {
+            e += int32_t(zs->z[j][k]) * zs->z[j][k];
+            if (magnitude(zs->z[j][k]) > zs->peak) zs->peak = magnitude(zs->z[j][k]);
+        }
+        zs->energy[j] = e;
+    }
 }
 
 }  // namespace
@@ -104,8 +164,8 @@ void quantiseExcitation(const ExcitationInput& in, int16_t* d, int16_t* stnfm, i
     std::memcpy(fbuf, stnfm, sizeof(int16_t) * LPCO);
     int16_t* f = fbuf + LPCO;
 
-    int16_t z[CBSZ][VDIM];
-    zeroStateResponses(cb, in.aw, z);
+    ZeroStateCodebook zs;
+    prepareZeroState(cb, in.aw, &zs);
 
     for (int v = 0; v < NVPSF; ++v) {
         const int n0 = VDIM * v;
@@ -126,7 +186,7 @@ void quantiseExcitation(const ExcitationInput& in, int16_t* d, int16_t* stnfm, i
             f[n] = ops::round(L_sub(acc, ppv[k]));
         }
 
-        const int16_t idx = searchCodebook(zir, z);
+        const int16_t idx = searchCodebook(zir, zs);
         qvidx[v] = idx;
         const int16_t* shape = cb.cb[idx & (kSignBit - 1)];
         const bool negative = (idx & kSignBit) != 0;
