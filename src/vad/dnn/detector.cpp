@@ -94,6 +94,7 @@ CMFE::CMFE()
       m_bInitialised(false),
       m_lPendingStart(0),
       m_lPendingEnd(0),
+      m_bFetchedSincePass(false),
       m_nLastFrameCode(SIL2SIL) {
     mfeReset();
 }
@@ -239,6 +240,7 @@ int CMFE::mfeReset() {
     m_nLookForStart = 0;
     m_nIsFinishFlag = 0;
     m_lPendingStart = m_lPendingEnd = 0;
+    m_bFetchedSincePass = false;
     m_vecVadInfo.clear();
     m_nMax_Speech_Pause = m_nMax_Speech_Pause_fix;
     m_nMax_Wait_Duration = m_nMax_Wait_Duration_fix;
@@ -390,7 +392,8 @@ int CMFE::mfeGetCallbackData(char* pDataOut, int* iLen, int iMaxLen) {
     if (!m_bInitialised) return MFE_OK;
     int64_t start = 0;
     int64_t end = 0;
-    selectHandBackRange(&start, &end);
+    if (!m_bFetchedSincePass) selectHandBackRange(&start, &end);
+    m_bFetchedSincePass = true;
     if (end > start) {
         if (m_lPendingEnd <= m_lPendingStart) {
             m_lPendingStart = start;

@@ -74,7 +74,7 @@ const int MFE_ERR_INIT = -120;
 class CMFE {
 public:
     CMFE();
-    ~CMFE();
+    virtual ~CMFE();
     CMFE(const CMFE&) = delete;
     CMFE& operator=(const CMFE&) = delete;
 
@@ -94,7 +94,8 @@ public:
     // VADState value 0..6.
     int mfeDNNDetect();
     // Hands back the pending audio of the current utterance: at most iMaxLen
-    // bytes, oldest first; what does not fit stays pending for the next call.
+    // bytes, oldest first; what does not fit stays pending for the next call
+    // (further calls before the next pass hand out only that remainder).
     // *iLen receives the byte count. 0; -103 for a null buffer or length.
     int mfeGetCallbackData(char* pDataOut, int* iLen, int iMaxLen);
     // 0; -109 for an unknown id or a sample rate other than 8000/16000.
@@ -115,8 +116,9 @@ public:
     // Segment bookkeeping and pause adaptation of the detection pass.
     int MakeSegment();
     void mfeAdjustPauseThreshold(int64_t n);
-    // The frame code of the frame held in m_pFrameSamples.
-    int mfeVADOneFrame(int64_t frameIdx, bool unused);
+    // The frame code of the frame held in m_pFrameSamples: features, network
+    // and windowed decision. Virtual so that a scripted decision can stand in.
+    virtual int mfeVADOneFrame(int64_t frameIdx, bool unused);
     // Filters and decimates inLen samples (whole 80-sample blocks) from the
     // input ring at position inStart into the 8 kHz ring at outStart.
     int down_sample(const short* inRing, int64_t inStart, int inLen, short* outRing, int64_t outStart, int* outLen,
@@ -133,12 +135,13 @@ public:
     int ring8kCapacity() const { return m_nRingFrames * m_n8kFrameShift; }
     int currentPauseLimit() const { return m_nMax_Speech_Pause; }
     int currentWaitLimit() const { return m_nMax_Wait_Duration; }
-    // The latest frame's posteriors (m_nDstNNDim values) and its frame code.
+    // The latest frame's network input (m_nDstFtDim values), posteriors
+    // (m_nDstNNDim values) and frame code.
+    const float* lastFeatures() const { return m_pDstFeature; }
     const float* lastPosteriors() const { return m_pDstNN; }
     int lastFrameCode() const { return m_nLastFrameCode; }
 
 private:
-    friend class CMFETestPeer;
 
     int allocateRings();
     int buildModels(const char* dnnfile, const char* cmvn);
@@ -224,6 +227,8 @@ private:
     // Audio that did not fit into the caller's buffer, handed out next time.
     int64_t m_lPendingStart;
     int64_t m_lPendingEnd;
+    // A fetch already took this pass's range: later fetches only drain the pending audio.
+    bool m_bFetchedSincePass;
     int m_nLastFrameCode;
 };
 

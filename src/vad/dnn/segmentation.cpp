@@ -36,6 +36,7 @@ void CMFE::copyFrameSamples(int64_t f) {
 }
 
 int CMFE::mfeDNNDetect() {
+    m_bFetchedSincePass = false;
     if (!m_bUseVAD) return detectionPassDisabled();
     if (m_nIsFinishFlag == 1) return UserStop();
     if (!m_bInitialised) return mfeReturnStatus(0);
