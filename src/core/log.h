@@ -27,8 +27,8 @@ std::string get_gmt_time();
 
 class LogFile {
 public:
-    // Opens `name` (truncated) as the log file unless one is open already; it is
-    // rotated to name + ".bak" once it reaches fileSize x 524,288 bytes (0: never).
+    // Opens `name` (truncated, mode 0600) as the log file unless one is open already;
+    // it is rotated to name + ".bak" once it reaches fileSize x 524,288 bytes (0: never).
     // fileSize outside 0..4095 is rejected. Returns true when a file is open after the call.
     static bool open_log_file(const char* name, int fileSize);
     static void close_log_file();
