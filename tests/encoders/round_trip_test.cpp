@@ -168,6 +168,24 @@ TEST(StreamDecoder, TruncatedAmrStreamKeepsTheWholeFramesBeforeTheCut) {
     }
 }
 
+TEST(StreamDecoder, FailedReopenRefusesToDecode) {
+    std::vector<int16_t> tone(320, 1000);
+    const RoundTrip trip = roundTrip(vxs::EVR_AUDIO_COMPRESSION_AMR, 16000, tone);
+    const uint8_t* frame = trip.stream.data() + 4;
+    const size_t frameBytes = trip.stream.size() - 4;
+
+    vxs::codec_io::StreamDecoder decoder;
+    std::string error;
+    ASSERT_TRUE(decoder.open({vxs::EVR_AUDIO_COMPRESSION_AMR, 16000}, &error)) << error;
+    for (const StreamFormat bad : {StreamFormat{vxs::EVR_AUDIO_COMPRESSION_AMR, 11025}, StreamFormat{9, 16000}}) {
+        EXPECT_FALSE(decoder.open(bad, &error));
+        std::vector<int16_t> pcm;
+        EXPECT_FALSE(decoder.decodeFrames(frame, frameBytes, &pcm, &error));
+        EXPECT_EQ(error, "decoder not open");
+        EXPECT_TRUE(pcm.empty());
+    }
+}
+
 TEST(SignalQuality, FindsTheCodecDelay) {
     std::vector<int16_t> reference(4000);
     for (size_t i = 0; i < reference.size(); ++i)

@@ -148,6 +148,7 @@ int runEncode(const Options& options) {
     if (!formatFromOptions(options, &summary.format)) return usage();
     std::vector<uint8_t> input;
     if (!readFile(options.input, &input)) return fail("cannot read " + options.input);
+    if (input.size() % 2 != 0) return fail(options.input + " holds an odd number of bytes, not 16-bit PCM");
     vxs::Memory::vxs_shared_ptr<vxs::AudioEncoderBase> encoder =
         vxs::createAudioEncoder(summary.format.compressionType, summary.format.sampleRate);
     if (!encoder) return fail("cannot create the encoder");
@@ -163,7 +164,9 @@ int runEncode(const Options& options) {
         return fail("cannot write " + options.output);
     summary.bytes = encoded.size() - skip;
     summary.payloadBytes = encoded.size() - headerBytes;
-    summary.seconds = static_cast<double>(pcm.size()) / summary.format.sampleRate;
+    // The coded duration, the last frame's padding included, so kbit/s is the codec's own rate.
+    const double codedSamples = static_cast<double>(summary.frames) * encoder->getEncoderFrameSize_bytes() / 2;
+    summary.seconds = codedSamples / summary.format.sampleRate;
 
     std::vector<int16_t> decoded;
     if (!options.compare.empty() && !encoded.empty()) {

@@ -36,7 +36,7 @@ StreamDecoder::~StreamDecoder() { close(); }
 
 void StreamDecoder::close() {
     if (m_amrState != nullptr) {
-        if (m_format.sampleRate == 8000) {
+        if (m_amrNarrowband) {
             Decoder_Interface_exit(m_amrState);
         } else {
             D_IF_exit(m_amrState);
@@ -52,11 +52,17 @@ void StreamDecoder::close() {
 
 bool StreamDecoder::open(const StreamFormat& format, std::string* error) {
     close();
+    m_format = StreamFormat();
     if (format.sampleRate != 8000 && format.sampleRate != 16000) {
         *error = "unsupported sample rate " + std::to_string(format.sampleRate);
         return false;
     }
-    m_format = format;
+    if (!createCodec(format, error)) return false;
+    m_format = format;  // only a usable codec makes the decoder open
+    return true;
+}
+
+bool StreamDecoder::createCodec(const StreamFormat& format, std::string* error) {
     switch (format.compressionType) {
         case EVR_AUDIO_COMPRESSION_PCM:
             return true;
@@ -69,7 +75,8 @@ bool StreamDecoder::open(const StreamFormat& format, std::string* error) {
             return false;
 #endif
         case EVR_AUDIO_COMPRESSION_AMR:
-            m_amrState = format.sampleRate == 8000 ? Decoder_Interface_init() : D_IF_init();
+            m_amrNarrowband = format.sampleRate == 8000;
+            m_amrState = m_amrNarrowband ? Decoder_Interface_init() : D_IF_init();
             if (m_amrState == nullptr) *error = "AMR decoder cannot be created";
             return m_amrState != nullptr;
         default:

@@ -26,7 +26,7 @@ public:
     StreamDecoder& operator=(const StreamDecoder&) = delete;
 
     // Prepares a fresh codec for `format`; false with a reason if the format
-    // is unknown or its codec is not available.
+    // is unknown or its codec is not available (decodeFrames then refuses).
     bool open(const StreamFormat& format, std::string* error);
     // Decodes whole frames (no header) and appends their samples to `pcm`.
     // On a malformed or truncated frame it stops there and returns false with
@@ -37,12 +37,14 @@ public:
 
 private:
     void close();
+    bool createCodec(const StreamFormat& format, std::string* error);
     bool decodePcm(const uint8_t* data, size_t size, std::vector<int16_t>* pcm, std::string* error);
     bool decodeBv32(const uint8_t* data, size_t size, std::vector<int16_t>* pcm, std::string* error);
     bool decodeAmr(const uint8_t* data, size_t size, std::vector<int16_t>* pcm, std::string* error);
 
     StreamFormat m_format;
     void* m_amrState = nullptr;
+    bool m_amrNarrowband = false;
     void* m_bv32Decoder = nullptr;
     long m_frames = 0;
 };
