@@ -55,6 +55,7 @@ protected:
 };
 
 TEST_F(LogTest, LevelSelectsWhichLinesAreWritten) {
+    EXPECT_EQ(vxs::get_current_log_level(), 0);  // the process starts (and every test ends) at 0
     const std::string path = openLog("level.log");
     struct Case {
         int level;
