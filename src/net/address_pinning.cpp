@@ -40,7 +40,7 @@ bool split_host_port(const std::string& authority, std::string& host, std::strin
         host = authority.substr(0, port_colon);
     }
     port = port_colon == std::string::npos ? std::string() : authority.substr(port_colon + 1);
-    return !host.empty() && all_digits(port) && port.size() <= 5;
+    return !host.empty() && all_digits(port) && port.size() <= 5 && (port.empty() || std::stoi(port) <= 65535);
 }
 
 std::string bracketed_if_ipv6(const std::string& host) {

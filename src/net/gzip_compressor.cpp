@@ -103,7 +103,10 @@ vxs_shared_ptr<char> zipCompressor::compressBytes(const char* bytes, size_t leng
         const int status = deflate(stream, flush);
         consumed += slice - stream->avail_in;
         produced += room - stream->avail_out;
-        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+        // Z_BUF_ERROR only means "give me more output room"; with room left it
+        // means the stream can take nothing more (for example after its finish).
+        const bool needs_room = status == Z_BUF_ERROR && stream->avail_out == 0;
+        if (status != Z_OK && status != Z_STREAM_END && !needs_room) {
             VXS_LOG_ERROR("[zipCompressor::compressBytes] deflate failed: %d", status);
             delete[] output;
             closeStream();

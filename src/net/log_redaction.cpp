@@ -40,8 +40,10 @@ std::string field_name_before(const std::string& text, size_t pos) {
     return text.substr(begin, end - begin);
 }
 
+// Short secrets are hidden whole: four characters of an eight-character key
+// would give half of it away.
 void append_masked(std::string& out, const std::string& run) {
-    out.append(run, 0, kKeptPrefix);
+    if (run.size() >= 3 * kKeptPrefix) out.append(run, 0, kKeptPrefix);
     out += "***";
 }
 
@@ -67,7 +69,7 @@ std::string redact_for_log(const char* text, size_t length) {
         while (end < source.size() && is_token_char(static_cast<unsigned char>(source[end]))) ++end;
         const std::string run = source.substr(pos, end - pos);
         const bool secret_value = names_a_secret(field_name_before(source, pos));
-        if ((secret_value && run.size() > kKeptPrefix) || run.size() >= kLongRunMask) {
+        if (secret_value || run.size() >= kLongRunMask) {
             append_masked(out, run);
         } else {
             out += run;

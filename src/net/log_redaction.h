@@ -16,9 +16,10 @@ constexpr size_t kMaxLoggedBodyBytes = 512;
 
 // A loggable form of `length` bytes of `text`: the values of fields whose name
 // mentions a token, key, secret or password (JSON "name":"value" and form
-// name=value) and every run of 17 or more token-like characters keep their
-// first 4 characters and lose the rest to "***"; control bytes become '.'; the
-// result is cut after kMaxLoggedBodyBytes with "...(N bytes)".
+// name=value) and every run of 17 or more token-like characters are replaced
+// by "***" (runs of 12 or more keep their first 4 characters before it);
+// control bytes become '.'; the result is cut after kMaxLoggedBodyBytes with
+// "...(N bytes)".
 std::string redact_for_log(const char* text, size_t length);
 
 }  // namespace Networking
