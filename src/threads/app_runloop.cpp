@@ -86,7 +86,7 @@ vxs_shared_ptr<ASRDispatchTaskBase> AppRunloop::popTask() {
             if (list.empty()) continue;
             if (!task) {
                 task = list.front();
-                list.erase(list.begin());
+                list.pop_front();
                 moreWaiting = moreWaiting || !list.empty();
             } else {
                 moreWaiting = true;

@@ -10,7 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <deque>
 
 #include "core/shared_ptr.h"
 #include "threads/app_mutex.h"
@@ -22,7 +22,7 @@ namespace Threads {
 
 class AppRunloop : public AppThread {
 public:
-    typedef std::vector<Memory::vxs_shared_ptr<ASRDispatchTaskBase> > TaskList;
+    typedef std::deque<Memory::vxs_shared_ptr<ASRDispatchTaskBase> > TaskList;
 
     // A started loop with priorities 0..highestPriority; `name` (not copied,
     // may be null) appears in log lines. Empty when the thread cannot start.

@@ -126,7 +126,7 @@ vxs_shared_ptr<DispatchQueueTask> DispatchQueue::dispatchQueueTaskFinished() {
     int state = taskMutex->getCurrentCondition();
     if (!tasks.empty()) {
         next = tasks.front();
-        tasks.erase(tasks.begin());
+        tasks.pop_front();
         allowedConcurrent -= 1;
     } else if (allowedConcurrent >= concurrentMax && state != kQueueAccepting) {
         state = kQueueStopped;
@@ -177,7 +177,7 @@ void DispatchQueue::stopQueue_sync() {
 }
 
 int DispatchQueue::cancel() {
-    std::vector<vxs_shared_ptr<DispatchQueueTask> > dropped;
+    std::deque<vxs_shared_ptr<DispatchQueueTask> > dropped;
     taskMutex->Lock();
     dropped.swap(tasks);
     int state = taskMutex->getCurrentCondition();

@@ -12,7 +12,7 @@
 #ifndef VXS_THREADS_DISPATCH_QUEUE_H
 #define VXS_THREADS_DISPATCH_QUEUE_H
 
-#include <vector>
+#include <deque>
 
 #include "core/shared_ptr.h"
 #include "threads/app_mutex.h"
@@ -86,7 +86,7 @@ private:
     void waitUntilIdle();
     static void queueLauncher(Memory::vxs_shared_ptr_base* parameter);
 
-    std::vector<Memory::vxs_shared_ptr<DispatchQueueTask> > tasks;
+    std::deque<Memory::vxs_shared_ptr<DispatchQueueTask> > tasks;
     Memory::vxs_weak_ptr<DispatchQueue> selfRef;
     int allowedConcurrent;
     int concurrentMax;

@@ -34,7 +34,7 @@ void unlink(PoolThreadListNode*& head, PoolThreadListNode** tail, PoolThreadList
     node->prev = nullptr;
 }
 
-void signalDropped(const std::vector<vxs_shared_ptr<ThreadPoolTask> >& dropped) {
+void signalDropped(const std::deque<vxs_shared_ptr<ThreadPoolTask> >& dropped) {
     for (size_t i = 0; i < dropped.size(); ++i) {
         signalTaskCompletion(dropped[i]->iTask.getPTR(), kTaskDropped);
     }
@@ -159,12 +159,12 @@ void ThreadPool::threadBecameIdle(PoolThreadListNode* node, vxs_shared_ptr<Threa
     node->runTask = vxs_shared_ptr<ThreadPoolTask>();
     while (!tasks.empty()) {
         vxs_shared_ptr<ThreadPoolTask> next = tasks.front();
-        tasks.erase(tasks.begin());
+        tasks.pop_front();
         if (startTaskOnThread(node, next)) {
             idleLoopsMutex->Unlock();
             return;
         }
-        tasks.insert(tasks.begin(), next);
+        tasks.push_front(next);
         break;
     }
     const uint64_t now = get_current_time();

@@ -13,6 +13,7 @@
 #define VXS_THREADS_THREAD_POOL_H
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "core/shared_ptr.h"
@@ -79,7 +80,7 @@ public:
 
 private:
     typedef std::vector<Memory::vxs_shared_ptr<PoolThreadListNode> > NodeList;
-    typedef std::vector<Memory::vxs_shared_ptr<ThreadPoolTask> > TaskList;
+    typedef std::deque<Memory::vxs_shared_ptr<ThreadPoolTask> > TaskList;
 
     ThreadPool();
 
@@ -113,7 +114,7 @@ private:
     // A stop waiter joins the threads itself once the last task has finished.
     bool syncStopWaiting;
     Memory::vxs_shared_ptr<Timer> purgeUnusedThreadsTimer;
-    std::vector<Memory::vxs_shared_ptr<ThreadPoolTask> > tasks;
+    TaskList tasks;
 };
 
 }  // namespace Threads

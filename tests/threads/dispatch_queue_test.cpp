@@ -268,17 +268,23 @@ public:
 TEST(DispatchQueueTest, TaskHoldingTheLastReferenceToTheQueuesOwnerReleasesItWithoutDeadlock) {
     std::atomic<bool> destroyed{false};
     std::atomic<int> handled{0};
+    std::shared_ptr<Gate> ownerDropped = std::make_shared<Gate>();
     {
         vxs_shared_ptr<QueueOwner> owner(new QueueOwner(&destroyed));
-        WorkPtr work = makeWork([&handled] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        WorkPtr first = makeWork([ownerDropped, &handled] {
+            ownerDropped->pass();
             handled++;
         });
-        for (int i = 0; i < 3; ++i) {
+        WorkPtr later = makeWork([&handled] { handled++; });
+        ASSERT_TRUE(owner->queue->runTaskAsync(
+            new ASRDispatchTaskWithResPointer<QueueOwner>(owner, &QueueOwner::handle, &first)));
+        for (int i = 0; i < 2; ++i) {
             ASSERT_TRUE(owner->queue->runTaskAsync(
-                new ASRDispatchTaskWithResPointer<QueueOwner>(owner, &QueueOwner::handle, &work)));
+                new ASRDispatchTaskWithResPointer<QueueOwner>(owner, &QueueOwner::handle, &later)));
         }
     }
+    // Only the queued tasks hold the owner now; the last of them destroys it.
+    ownerDropped->open();
     EXPECT_TRUE(waitFor([&] { return destroyed.load(); }));
     EXPECT_EQ(handled.load(), 3);
 }

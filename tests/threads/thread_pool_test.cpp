@@ -123,13 +123,18 @@ TEST(ThreadPoolTest, StopSyncRunsTheWaitingTasksFirst) {
 // An object whose destructor submits to the pool: releasing the last task that
 // holds it under the pool's own lock would deadlock.
 struct SubmitsOnDestruction {
-    explicit SubmitsOnDestruction(vxs_shared_ptr<ThreadPool> target, std::atomic<bool>* flag)
+    SubmitsOnDestruction(vxs_shared_ptr<ThreadPool> target, std::atomic<bool>* flag)
         : pool(target), submittedFromDestructor(flag) {}
-    ~SubmitsOnDestruction() {
-        *submittedFromDestructor = pool->runTaskAsync(sharedTask([] {}));
+    ~SubmitsOnDestruction() { *submittedFromDestructor = pool->runTaskAsync(sharedTask([] {})); }
+
+    // The task's work: waits until the test has dropped its own reference.
+    static void waitForRelease(vxs::Memory::vxs_shared_ptr_base* parameter) {
+        (*static_cast<vxs_shared_ptr<SubmitsOnDestruction>*>(parameter))->released.pass();
     }
+
     vxs_shared_ptr<ThreadPool> pool;
     std::atomic<bool>* submittedFromDestructor;
+    Gate released;
 };
 
 TEST(ThreadPoolTest, FinishedTaskIsReleasedOutsideThePoolLock) {
@@ -138,7 +143,10 @@ TEST(ThreadPoolTest, FinishedTaskIsReleasedOutsideThePoolLock) {
     std::atomic<bool> submitted{false};
     {
         vxs_shared_ptr<SubmitsOnDestruction> holder(new SubmitsOnDestruction(pool, &submitted));
-        ASSERT_TRUE(pool->runTaskAsync([](vxs::Memory::vxs_shared_ptr_base*) {}, &holder));
+        ASSERT_TRUE(pool->runTaskAsync(&SubmitsOnDestruction::waitForRelease, &holder));
+        SubmitsOnDestruction* raw = holder.getPTR();
+        holder = vxs_shared_ptr<SubmitsOnDestruction>();
+        raw->released.open();  // the task now holds the last reference
     }
     ASSERT_TRUE(waitFor([&] { return submitted.load(); }));
     pool->cancel_sync();
