@@ -287,7 +287,7 @@ TEST_F(DetectorTest, NetworkOutputsDecideTheState) {
         moduleSettings(&mfe, 8000);
         ASSERT_EQ(mfe.mfeInit(c.net.c_str(), cmvn.c_str()), 0) << c.name;
         int status = -1;
-        for (size_t pos = 0; pos < loud.size(); pos += 1280) {
+        for (size_t pos = 0; pos + 1280 <= loud.size(); pos += 1280) {
             mfe.mfeSendData(loud.data() + pos, 1280);
             status = mfe.mfeDNNDetect();
         }

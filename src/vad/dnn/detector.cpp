@@ -1,5 +1,6 @@
 #include "vad/dnn/detector.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -332,11 +333,19 @@ int CMFE::down_sample(const short* inRing, int64_t inStart, int inLen, short* ou
     const int outRingSize = inRingSize / 2;
     int16_t block[DownSampler::kBlock];
     int16_t decimated[DownSampler::kBlockOut];
+    // One division per call; the indexes then wrap by comparison.
+    int in = static_cast<int>(inStart % inRingSize);
+    int out = static_cast<int>(outStart % outRingSize);
     for (int done = 0; done + DownSampler::kBlock <= inLen; done += DownSampler::kBlock) {
-        for (int i = 0; i < DownSampler::kBlock; ++i) block[i] = inRing[(inStart + done + i) % inRingSize];
+        for (int i = 0; i < DownSampler::kBlock; ++i) {
+            block[i] = inRing[in];
+            if (++in == inRingSize) in = 0;
+        }
         m_downSampler.processBlock(block, decimated);
-        const int64_t out = outStart + done / 2;
-        for (int i = 0; i < DownSampler::kBlockOut; ++i) outRing[(out + i) % outRingSize] = decimated[i];
+        for (int i = 0; i < DownSampler::kBlockOut; ++i) {
+            outRing[out] = decimated[i];
+            if (++out == outRingSize) out = 0;
+        }
     }
     if (outLen) *outLen = inLen / 2;
     return 0;
@@ -415,10 +424,12 @@ int CMFE::mfeGetCallbackData(char* pDataOut, int* iLen, int iMaxLen) {
         samples = room;  // the oldest part now, the rest stays pending
     }
     const int capacity = inputRingCapacity();
-    short* out = reinterpret_cast<short*>(pDataOut);
-    for (int64_t i = 0; i < samples; ++i) {
-        const short value = m_pData[(m_lPendingStart + i) % capacity];
-        std::memcpy(out + i, &value, sizeof value);
+    int index = static_cast<int>(m_lPendingStart % capacity);
+    for (int64_t done = 0; done < samples;) {
+        const int64_t run = std::min<int64_t>(samples - done, capacity - index);
+        std::memcpy(pDataOut + 2 * done, m_pData + index, static_cast<size_t>(run) * sizeof(short));
+        done += run;
+        index = 0;
     }
     m_lPendingStart += samples;
     *iLen = static_cast<int>(samples * 2);

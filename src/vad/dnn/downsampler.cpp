@@ -53,10 +53,67 @@ const double DownSampler::kB[kOrder + 1] = {
 
 namespace {
 
+const int kOrder = DownSampler::kOrder;
+const int kBlock = DownSampler::kBlock;
+
 int16_t toSample(double v) {
     if (!(v > -32768.0)) return v != v ? 0 : -32768;  // NaN -> 0
     if (v >= 32767.0) return 32767;
     return static_cast<int16_t>(static_cast<int>(v));  // truncates toward zero
+}
+
+// Four doubles at any 8-byte boundary (unaligned loads and stores).
+typedef double Double4 __attribute__((vector_size(32), aligned(8), may_alias));
+const int kLanes = 4;
+
+// Feed-forward part for the whole block at once: ff[n] = sum over k of
+// b[k] * x[n - k], with xs holding kOrder samples of history before the block.
+__attribute__((target_clones("avx2", "default")))
+void feedForwardBlock(const double* xs, const double* b, double* ff) {
+    for (int n = 0; n < kBlock; n += kLanes) {
+        Double4 acc = {0.0, 0.0, 0.0, 0.0};
+        for (int k = 0; k <= kOrder; ++k) {
+            const Double4 x = *reinterpret_cast<const Double4*>(xs + kOrder + n - k);
+            acc += b[k] * x;
+        }
+        *reinterpret_cast<Double4*>(ff + n) = acc;
+    }
+}
+
+// Feedback terms k = 19..4 as a four-lane dot product over outputs that are
+// at least four samples old; the three newest terms follow as scalars, the
+// newest (which the recursion waits for) last.
+const int kVectorTerms = 16;
+
+struct ReversedFeedback {
+    double a[kVectorTerms];  // a[19 - i] for i = 0..15
+    ReversedFeedback() {
+        for (int i = 0; i < kVectorTerms; ++i) a[i] = DownSampler::kA[kOrder - i];
+    }
+};
+const ReversedFeedback kReversed;
+
+// y[n] = ff[n] - sum over k = 1..19 of a[k] * y[n - k], for n from `first` on.
+// The three newest outputs stay in registers so that the recursion only waits
+// for one multiply and one subtraction per sample.
+__attribute__((target_clones("avx2", "default")))
+void feedBackBlock(double* ys, const double* ff, double* filtered, int first) {
+    const double a1 = DownSampler::kA[1], a2 = DownSampler::kA[2], a3 = DownSampler::kA[3];
+    const Double4* ar = reinterpret_cast<const Double4*>(kReversed.a);
+    double y1 = ys[kOrder + first - 1], y2 = ys[kOrder + first - 2], y3 = ys[kOrder + first - 3];
+    for (int n = first; n < kBlock; ++n) {
+        const int now = kOrder + n;
+        const Double4* y = reinterpret_cast<const Double4*>(ys + now - kOrder);
+        const Double4 sum4 = (ar[0] * y[0] + ar[1] * y[1]) + (ar[2] * y[2] + ar[3] * y[3]);
+        const double older = (sum4[0] + sum4[1]) + (sum4[2] + sum4[3]);
+        const double partial = ff[n] - (older + a3 * y3 + a2 * y2);
+        const double out = partial - a1 * y1;
+        ys[now] = out;
+        filtered[n] = out;
+        y3 = y2;
+        y2 = y1;
+        y1 = out;
+    }
 }
 
 }  // namespace
@@ -69,7 +126,9 @@ void DownSampler::reset() {
 
 void DownSampler::processBlock(const int16_t* in, int16_t* out) {
     double filtered[kBlock];
+    double ff[kBlock];
     int n = 0;
+    for (int i = 0; i < kBlock; ++i) xs[kOrder + i] = in[i];
     if (firstBlock) {
         // The stream's first samples pass as they are and never enter the history.
         for (; n < kOrder; ++n) {
@@ -79,18 +138,8 @@ void DownSampler::processBlock(const int16_t* in, int16_t* out) {
         }
         firstBlock = false;
     }
-    for (; n < kBlock; ++n) {
-        const int now = kOrder + n;
-        xs[now] = in[n];
-        double feedForward = 0.0;
-        for (int k = 0; k <= kOrder; ++k) feedForward += kB[k] * xs[now - k];
-        // Oldest output first, so that the newest one (the previous sample's,
-        // which the recursion waits for) joins the sum last.
-        double feedBack = 0.0;
-        for (int k = kOrder; k >= 1; --k) feedBack += kA[k] * ys[now - k];
-        ys[now] = feedForward - feedBack;
-        filtered[n] = ys[now];
-    }
+    feedForwardBlock(xs, kB, ff);
+    feedBackBlock(ys, ff, filtered, n);
     for (int i = 0; i < kBlockOut; ++i) out[i] = toSample(filtered[2 * i]);
     std::memmove(xs, xs + kBlock, kOrder * sizeof(double));
     std::memmove(ys, ys + kBlock, kOrder * sizeof(double));

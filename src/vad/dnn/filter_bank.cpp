@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <utility>
 
 namespace vx_dnnvad {
 
@@ -24,15 +23,21 @@ T* newVector(int n) {
 
 bool buildFftTables(FBankInfo* fb) {
     const int half = fb->fftN / 2;
-    fb->fftCos = new (std::nothrow) float[half / 2 + 1]();
-    fb->fftSin = new (std::nothrow) float[half / 2 + 1]();
+    fb->stageCos = new (std::nothrow) float[half]();
+    fb->stageSin = new (std::nothrow) float[half]();
     fb->bitRev = new (std::nothrow) short[half]();
     fb->splitCos = new (std::nothrow) float[half + 1]();
     fb->splitSin = new (std::nothrow) float[half + 1]();
-    if (!fb->fftCos || !fb->fftSin || !fb->bitRev || !fb->splitCos || !fb->splitSin) return false;
-    for (int k = 0; k < half / 2; ++k) {
-        fb->fftCos[k] = static_cast<float>(std::cos(2.0 * kPi * k / half));
-        fb->fftSin[k] = static_cast<float>(-std::sin(2.0 * kPi * k / half));
+    fb->fftRe = new (std::nothrow) float[half]();
+    fb->fftIm = new (std::nothrow) float[half]();
+    if (!fb->stageCos || !fb->stageSin || !fb->bitRev || !fb->splitCos || !fb->splitSin || !fb->fftRe || !fb->fftIm)
+        return false;
+    for (int stageHalf = 4; stageHalf < half; stageHalf *= 2) {
+        for (int j = 0; j < stageHalf; ++j) {
+            const double angle = -kPi * j / stageHalf;
+            fb->stageCos[stageHalf - 4 + j] = static_cast<float>(std::cos(angle));
+            fb->stageSin[stageHalf - 4 + j] = static_cast<float>(std::sin(angle));
+        }
     }
     int bits = 0;
     while ((1 << bits) < half) ++bits;
@@ -48,30 +53,48 @@ bool buildFftTables(FBankInfo* fb) {
     return true;
 }
 
-// Radix-2 complex FFT of `n` interleaved (re, im) values, forward sign.
-void complexFft(float* c, int n, const FBankInfo* fb) {
-    for (int i = 0; i < n; ++i) {
-        const int r = fb->bitRev[i];
-        if (r > i) {
-            std::swap(c[2 * i], c[2 * r]);
-            std::swap(c[2 * i + 1], c[2 * r + 1]);
-        }
+// Four floats at any 4-byte boundary.
+typedef float Float4 __attribute__((vector_size(16), aligned(4), may_alias));
+
+// The first two radix-2 stages at once (twiddles 1 and -i) on bit-reversed input.
+void firstTwoStages(float* re, float* im, int n) {
+    for (int i = 0; i < n; i += 4) {
+        const float b0r = re[i] + re[i + 1], b0i = im[i] + im[i + 1];
+        const float b1r = re[i] - re[i + 1], b1i = im[i] - im[i + 1];
+        const float b2r = re[i + 2] + re[i + 3], b2i = im[i + 2] + im[i + 3];
+        const float b3r = re[i + 2] - re[i + 3], b3i = im[i + 2] - im[i + 3];
+        re[i] = b0r + b2r;
+        im[i] = b0i + b2i;
+        re[i + 2] = b0r - b2r;
+        im[i + 2] = b0i - b2i;
+        re[i + 1] = b1r + b3i;
+        im[i + 1] = b1i - b3r;
+        re[i + 3] = b1r - b3i;
+        im[i + 3] = b1i + b3r;
     }
-    for (int len = 2; len <= n; len <<= 1) {
-        const int halfLen = len / 2;
-        const int step = n / len;
-        for (int start = 0; start < n; start += len) {
-            for (int j = 0; j < halfLen; ++j) {
-                const float wr = fb->fftCos[j * step];
-                const float wi = fb->fftSin[j * step];
-                float* u = c + 2 * (start + j);
-                float* v = c + 2 * (start + j + halfLen);
-                const float vr = v[0] * wr - v[1] * wi;
-                const float vi = v[0] * wi + v[1] * wr;
-                v[0] = u[0] - vr;
-                v[1] = u[1] - vi;
-                u[0] += vr;
-                u[1] += vi;
+}
+
+// Radix-2 complex FFT (forward sign) of n >= 8 values in split form, input
+// already in bit-reversed order; later stages run four butterflies at a time.
+void complexFft(float* re, float* im, int n, const FBankInfo* fb) {
+    firstTwoStages(re, im, n);
+    for (int stageHalf = 4; stageHalf < n; stageHalf *= 2) {
+        const float* wc = fb->stageCos + stageHalf - 4;
+        const float* ws = fb->stageSin + stageHalf - 4;
+        for (int start = 0; start < n; start += 2 * stageHalf) {
+            for (int j = 0; j < stageHalf; j += 4) {
+                Float4* ur = reinterpret_cast<Float4*>(re + start + j);
+                Float4* ui = reinterpret_cast<Float4*>(im + start + j);
+                Float4* xr = reinterpret_cast<Float4*>(re + start + j + stageHalf);
+                Float4* xi = reinterpret_cast<Float4*>(im + start + j + stageHalf);
+                const Float4 wr = *reinterpret_cast<const Float4*>(wc + j);
+                const Float4 wi = *reinterpret_cast<const Float4*>(ws + j);
+                const Float4 vr = *xr * wr - *xi * wi;
+                const Float4 vi = *xr * wi + *xi * wr;
+                *xr = *ur - vr;
+                *xi = *ui - vi;
+                *ur += vr;
+                *ui += vi;
             }
         }
     }
@@ -103,7 +126,7 @@ void fillChannelMap(FBankInfo* fb, double mlo, int maxChan) {
 
 FBankInfo* InitFBank(int frameSize, int frameShift, int sampleRate, int numChans, float lopass, float hipass,
                      Boolean usePower, Boolean takeLogs) {
-    if (frameSize < 2 || frameSize > 16384 || sampleRate <= 0 || numChans < 1 || lopass < 0 || hipass <= lopass)
+    if (frameSize < 16 || frameSize > 16384 || sampleRate <= 0 || numChans < 1 || lopass < 0 || hipass <= lopass)
         return nullptr;
     FBankInfo* fb = new (std::nothrow) FBankInfo();
     if (!fb) return nullptr;
@@ -148,8 +171,10 @@ void ClearFBank(FBankInfo* fb) {
     delete[] fb->loWt;
     delete[] fb->x;
     delete[] fb->fbank;
-    delete[] fb->fftCos;
-    delete[] fb->fftSin;
+    delete[] fb->stageCos;
+    delete[] fb->stageSin;
+    delete[] fb->fftRe;
+    delete[] fb->fftIm;
     delete[] fb->bitRev;
     delete[] fb->splitCos;
     delete[] fb->splitSin;
@@ -217,28 +242,33 @@ void Ham(float* s, const float* win, int n) {
 
 void Realft(float* x, const FBankInfo* fb) {
     const int half = fb->fftN / 2;
-    float* c = x + 1;  // z[n] = s[2n] + i s[2n+1], interleaved
-    complexFft(c, half, fb);
-    const float dc = c[0] + c[1];
-    c[0] = dc;
-    c[1] = 0.0f;
+    float* re = fb->fftRe;
+    float* im = fb->fftIm;
+    // z[n] = s[2n] + i s[2n+1], stored in bit-reversed order.
+    for (int n = 0; n < half; ++n) {
+        const int r = fb->bitRev[n];
+        re[r] = x[2 * n + 1];
+        im[r] = x[2 * n + 2];
+    }
+    complexFft(re, im, half, fb);
+    x[1] = re[0] + im[0];
+    x[2] = 0.0f;
     for (int k = 1; k <= half / 2; ++k) {
-        float* zk = c + 2 * k;
-        float* zm = c + 2 * (half - k);
+        const int m = half - k;
         // E = (Z[k] + conj Z[M-k]) / 2, O = (Z[k] - conj Z[M-k]) / 2i
-        const float er = 0.5f * (zk[0] + zm[0]);
-        const float ei = 0.5f * (zk[1] - zm[1]);
-        const float or_ = 0.5f * (zk[1] + zm[1]);
-        const float oi = -0.5f * (zk[0] - zm[0]);
+        const float er = 0.5f * (re[k] + re[m]);
+        const float ei = 0.5f * (im[k] - im[m]);
+        const float or_ = 0.5f * (im[k] + im[m]);
+        const float oi = -0.5f * (re[k] - re[m]);
         const float wr = fb->splitCos[k];
         const float wi = fb->splitSin[k];
         const float tr = wr * or_ - wi * oi;
         const float ti = wr * oi + wi * or_;
         // X[k] = E + W^k O, X[M-k] = conj(E - W^k O)
-        zk[0] = er + tr;
-        zk[1] = ei + ti;
-        zm[0] = er - tr;
-        zm[1] = ti - ei;
+        x[2 * k + 1] = er + tr;
+        x[2 * k + 2] = ei + ti;
+        x[2 * m + 1] = er - tr;
+        x[2 * m + 2] = ti - ei;
     }
 }
 

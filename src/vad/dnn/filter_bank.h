@@ -34,13 +34,17 @@ struct FBankInfo {
     float* x;        // 1-based, fftN: FFT work buffer
     Boolean usePower;
     Boolean takeLogs;
-    // FFT tables, built once: twiddles of the fftN/2-point complex FFT, its
-    // bit-reversal permutation, and the twiddles that split it into the real FFT.
-    float* fftCos;
-    float* fftSin;
+    // FFT tables and scratch, built once: per-stage twiddles of the
+    // fftN/2-point complex FFT (stages of half-length 4, 8, ... concatenated),
+    // its bit-reversal permutation, the twiddles that split it into the real
+    // FFT, and split real/imaginary work vectors.
+    float* stageCos;
+    float* stageSin;
     short* bitRev;
     float* splitCos;
     float* splitSin;
+    float* fftRe;
+    float* fftIm;
     float* fbank;    // 1-based, numChans: channel accumulator
 };
 
@@ -72,7 +76,8 @@ struct FeOption {
 FeOption* InitFEVad();
 void KillFEVad(FeOption* opt);
 
-// Builds a mel filter bank; null on allocation failure or bad arguments.
+// Builds a mel filter bank; null on allocation failure or bad arguments
+// (frames of 16 to 16384 samples).
 FBankInfo* InitFBank(int frameSize, int frameShift, int sampleRate, int numChans, float lopass, float hipass,
                      Boolean usePower, Boolean takeLogs);
 void ClearFBank(FBankInfo* fb);

@@ -31,8 +31,11 @@ int CMFE::detectionPassDisabled() {
 
 void CMFE::copyFrameSamples(int64_t f) {
     const int capacity = ring8kCapacity();
-    const int64_t first = static_cast<int64_t>(m_n8kFrameShift) * f;
-    for (int i = 0; i < m_n8kFrameLength; ++i) m_pFrameSamples[i] = m_pData8k[(first + i) % capacity];
+    int index = static_cast<int>(static_cast<int64_t>(m_n8kFrameShift) * f % capacity);
+    for (int i = 0; i < m_n8kFrameLength; ++i) {
+        m_pFrameSamples[i] = m_pData8k[index];
+        if (++index == capacity) index = 0;
+    }
 }
 
 int CMFE::mfeDNNDetect() {

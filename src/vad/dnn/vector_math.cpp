@@ -43,7 +43,7 @@ double exactExp(double y) { return std::exp(y); }
 
 // may_alias: the blocks are views of plain float arrays.
 typedef float FloatBlock __attribute__((vector_size(kWeightBlock * sizeof(float)), may_alias));
-const int kBlocksPerPass = 4;  // accumulators kept in registers at once
+const int kBlocksPerPass = 8;  // accumulators kept in registers at once
 
 }  // namespace
 
@@ -68,36 +68,34 @@ void qn_fe_softmax_vf_vf(int n, const float* in, float* out) { softmaxWith<guard
 
 int paddedWidth(int n) { return (n + kWeightBlock - 1) / kWeightBlock * kWeightBlock; }
 
+// `Blocks` output blocks at once, their accumulators held in registers while
+// the inputs stream past.
+template <int Blocks>
+inline void matVecPass(const FloatBlock* w, int inDim, int stride, const float* in, FloatBlock* out) {
+    FloatBlock acc[Blocks];
+#pragma GCC unroll 8
+    for (int b = 0; b < Blocks; ++b) acc[b] = FloatBlock{};
+    const FloatBlock* row = w;
+    for (int j = 0; j < inDim; ++j, row += stride) {
+        const float x = in[j];
+#pragma GCC unroll 8
+        for (int b = 0; b < Blocks; ++b) acc[b] += x * row[b];
+    }
+#pragma GCC unroll 8
+    for (int b = 0; b < Blocks; ++b) out[b] = acc[b];
+}
+
 // One clone per instruction set; the loader picks the widest the CPU has.
-// Outputs are done kBlocksPerPass blocks at a time so that the accumulators
-// stay in registers while the inputs stream past.
 __attribute__((target_clones("avx2", "default")))
 void matVecTransposed(const float* wt, int inDim, int outStride, const float* in, float* out) {
     const int blocks = outStride / kWeightBlock;
     const FloatBlock* w = reinterpret_cast<const FloatBlock*>(wt);
     FloatBlock* acc = reinterpret_cast<FloatBlock*>(out);
     int b = 0;
-    for (; b + kBlocksPerPass <= blocks; b += kBlocksPerPass) {
-        FloatBlock a0 = {}, a1 = {}, a2 = {}, a3 = {};
-        const FloatBlock* row = w + b;
-        for (int j = 0; j < inDim; ++j, row += blocks) {
-            const float x = in[j];
-            a0 += x * row[0];
-            a1 += x * row[1];
-            a2 += x * row[2];
-            a3 += x * row[3];
-        }
-        acc[b] = a0;
-        acc[b + 1] = a1;
-        acc[b + 2] = a2;
-        acc[b + 3] = a3;
-    }
-    for (; b < blocks; ++b) {
-        FloatBlock a = {};
-        const FloatBlock* row = w + b;
-        for (int j = 0; j < inDim; ++j, row += blocks) a += in[j] * row[0];
-        acc[b] = a;
-    }
+    for (; b + kBlocksPerPass <= blocks; b += kBlocksPerPass) matVecPass<kBlocksPerPass>(w + b, inDim, blocks, in, acc + b);
+    for (; b + 4 <= blocks; b += 4) matVecPass<4>(w + b, inDim, blocks, in, acc + b);
+    for (; b + 2 <= blocks; b += 2) matVecPass<2>(w + b, inDim, blocks, in, acc + b);
+    for (; b < blocks; ++b) matVecPass<1>(w + b, inDim, blocks, in, acc + b);
 }
 
 }  // namespace vx_dnnvad
