@@ -111,20 +111,17 @@ MessagePtr VXSSDKMessageImpl::toInternal(const VXSSDKMessage& message,
         convert_entries(impl->_int_parameter_map, intConverter, box_int_for_key, target);
         convert_entries(impl->_float_parameter_map, floatConverter, box_float_for_key, target);
 
+        // The payload key never reaches the converter: its bytes become the
+        // message data (shared, not copied).
         ByteArray payload(Memory::vxs_shared_ptr<char>(), 0);
-        for (auto entry = impl->_char_array_parameter_map.begin(); entry != impl->_char_array_parameter_map.end(); ++entry) {
+        const BarrayValueConverter payloadOrBytes = [&](CharArrayMap::const_iterator entry, ParamMap& map) {
             if (entry->first == DATA_CHUNK) {
                 payload = entry->second;
-                continue;
+                return true;
             }
-            if (barrayConverter && barrayConverter(entry, target)) continue;
-            paramBase boxed;
-            if (box_bytes_for_key(entry->first, entry->second, boxed)) {
-                target[entry->first] = boxed;
-            } else {
-                VXS_LOG_WARN("skipping parameter %s: its value does not convert to the key's type", entry->first.c_str());
-            }
-        }
+            return barrayConverter && barrayConverter(entry, map);
+        };
+        convert_entries(impl->_char_array_parameter_map, payloadOrBytes, box_bytes_for_key, target);
 
         MessagePtr internal = Message::make(message.name, params);
         internal->data = payload.first;
