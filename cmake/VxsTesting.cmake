@@ -19,9 +19,11 @@ function(vxs_add_gtest name)
   vxs_target_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} vxs_internal GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  # One label per suite: gtest_discover_tests splits a list-valued LABELS
+  # into separate property arguments (which also drops the TIMEOUT).
   set(labels unit)
   if(ARG_CONCURRENCY)
-    list(APPEND labels concurrency)
+    set(labels concurrency)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
