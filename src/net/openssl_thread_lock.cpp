@@ -11,7 +11,7 @@ using Threads::Synchronization::AppLock;
 using Threads::Synchronization::AppMutex;
 
 bool OpensslThreadLock::_s_has_initialized = false;
-std::vector<AppMutex*> OpensslThreadLock::_s_lock_array;
+std::vector<AppMutex*>* OpensslThreadLock::_s_lock_array = nullptr;
 
 namespace {
 
@@ -27,20 +27,23 @@ unsigned long OpensslThreadLock::thread_id() { return static_cast<unsigned long>
 void OpensslThreadLock::locking(int mode, int n, const char* file, int line) {
     (void)file;
     (void)line;
-    if (n < 0 || static_cast<size_t>(n) >= _s_lock_array.size()) return;
+    if (_s_lock_array == nullptr || n < 0 || static_cast<size_t>(n) >= _s_lock_array->size()) return;
+    AppMutex* mutex = (*_s_lock_array)[static_cast<size_t>(n)];
     if ((mode & 1) != 0) {  // CRYPTO_LOCK
-        _s_lock_array[static_cast<size_t>(n)]->Lock();
+        mutex->Lock();
     } else {
-        _s_lock_array[static_cast<size_t>(n)]->Unlock();
+        mutex->Unlock();
     }
 }
 
 void OpensslThreadLock::init_locks() {
     AppLock lock(&setup_mutex());
     if (_s_has_initialized) return;
-    if (_s_lock_array.empty()) {
+    if (_s_lock_array == nullptr) {
+        auto* locks = new std::vector<AppMutex*>();
         const int count = CRYPTO_num_locks();
-        for (int i = 0; i < count; ++i) _s_lock_array.push_back(new AppMutex(false));
+        for (int i = 0; i < count; ++i) locks->push_back(new AppMutex(false));
+        _s_lock_array = locks;
         // A host that installed its own hooks keeps them: replacing them would
         // pull the locks from under its running TLS sessions.
         if (CRYPTO_get_locking_callback() == nullptr) {
@@ -63,12 +66,12 @@ bool OpensslThreadLock::is_initialized() {
 
 size_t OpensslThreadLock::lock_count() {
     AppLock lock(&setup_mutex());
-    return _s_lock_array.size();
+    return _s_lock_array != nullptr ? _s_lock_array->size() : 0;
 }
 
 AppMutex* OpensslThreadLock::lock_at(size_t n) {
     AppLock lock(&setup_mutex());
-    return n < _s_lock_array.size() ? _s_lock_array[n] : nullptr;
+    return (_s_lock_array != nullptr && n < _s_lock_array->size()) ? (*_s_lock_array)[n] : nullptr;
 }
 
 }  // namespace Networking

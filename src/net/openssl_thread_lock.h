@@ -42,7 +42,8 @@ private:
     static void locking(int mode, int n, const char* file, int line);
 
     static bool _s_has_initialized;
-    static std::vector<Threads::Synchronization::AppMutex*> _s_lock_array;
+    // Made once and never freed: TLS may still lock while the process exits.
+    static std::vector<Threads::Synchronization::AppMutex*>* _s_lock_array;
 };
 
 }  // namespace Networking
