@@ -8,9 +8,13 @@ namespace {
 std::atomic<bool> g_counting{false};
 std::atomic<long> g_calls{0};
 
-void* allocate(size_t size) {
+void* allocateOrNull(size_t size) noexcept {
     if (g_counting) ++g_calls;
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    return std::malloc(size ? size : 1);
+}
+
+void* allocate(size_t size) {
+    if (void* p = allocateOrNull(size)) return p;
     throw std::bad_alloc();
 }
 }  // namespace
@@ -26,8 +30,8 @@ long AllocationCounter::count() const { return g_calls; }
 
 void* operator new(size_t size) { return allocate(size); }
 void* operator new[](size_t size) { return allocate(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return g_counting ? (++g_calls, std::malloc(size ? size : 1)) : std::malloc(size ? size : 1); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return operator new(size, std::nothrow); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return allocateOrNull(size); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }

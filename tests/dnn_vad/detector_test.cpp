@@ -105,6 +105,10 @@ TEST_F(DetectorTest, ParameterTable) {
     EXPECT_FLOAT_EQ(mfe.mfeGetParam(MFE_PARAM_MAX_DATA_BYTES), 100 * 80 * 2);
     mfe.mfeSetParam(MFE_PARAM_MAX_DATA_BYTES, 80000);
     EXPECT_FLOAT_EQ(mfe.mfeGetParam(MFE_PARAM_MAX_DATA_BYTES), 1001 * 80 * 2);
+    // Absurd values are bounded instead of overflowing the ring sizes.
+    mfe.mfeSetParam(MFE_PARAM_MAX_DATA_BYTES, 1e30f);
+    EXPECT_FLOAT_EQ(mfe.mfeGetParam(MFE_PARAM_MAX_DATA_BYTES), float(1 << 20) * 80 * 2);
+    mfe.mfeSetParam(MFE_PARAM_MAX_DATA_BYTES, 4000);
 
     testing::internal::CaptureStdout();
     EXPECT_EQ(mfe.mfeSetParam(MFE_PARAM_SAMPLE_RATE, 11025), MFE_ERR_PARAM);
@@ -112,9 +116,6 @@ TEST_F(DetectorTest, ParameterTable) {
               std::string::npos);
     EXPECT_FLOAT_EQ(mfe.mfeGetParam(MFE_PARAM_SAMPLE_RATE), 8000);
 
-    // The short-speech wait is clamped to the wait limit when it is set.
-    mfe.mfeSetParam(MFE_PARAM_MAX_WAIT_SHORT_SPEECH, 20);
-    mfe.mfeSetParam(MFE_PARAM_MAX_SPEECH_DURATION, 100);
 }
 
 TEST_F(DetectorTest, PauseAndWaitLimitsAreCoupled) {

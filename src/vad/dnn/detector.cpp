@@ -17,6 +17,15 @@ const int kMaxInputRate = 16000;
 const int kMaxFrameLength = kMaxInputRate / 100;
 const int kFeaturesPerFrame = 26;
 const int kMinRingFrames = 100;
+const int kMaxRingFrames = 1 << 20;  // about 2.9 hours; keeps every ring size inside an int
+
+// Truncates toward zero, saturating at the int range (NaN gives 0).
+int toInt(float v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483520.0f) return 2147483647;
+    if (v <= -2147483648.0f) return -2147483647 - 1;
+    return static_cast<int>(v);
+}
 
 template <class T>
 void deleteAndNull(T*& p) {
@@ -439,7 +448,7 @@ int CMFE::mfeGetCallbackData(char* pDataOut, int* iLen, int iMaxLen) {
 // --- parameters -------------------------------------------------------------------
 
 int CMFE::mfeSetParam(int type, float val) {
-    const int v = static_cast<int>(val);
+    const int v = toInt(val);
     switch (type) {
     case MFE_PARAM_MAX_WAIT_DURATION:
         m_nMax_Wait_Duration = m_nMax_Wait_Duration_fix = v;
@@ -458,7 +467,7 @@ int CMFE::mfeSetParam(int type, float val) {
     case MFE_PARAM_MAX_DATA_BYTES: {
         // Takes effect at the next mfeInit; the rings in use keep their size.
         const int frames = v / m_nFrameLength + 1;
-        m_nMaxFrameNum = frames > kMinRingFrames ? frames : kMinRingFrames;
+        m_nMaxFrameNum = std::min(std::max(frames, kMinRingFrames), kMaxRingFrames);
         return MFE_OK;
     }
     case MFE_PARAM_VAD_START_FRAME: m_lVADStartFrame = v; return MFE_OK;
