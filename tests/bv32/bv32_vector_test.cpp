@@ -138,3 +138,27 @@ TEST(CodecReset, ResetRestoresTheInitialState) {
 }
 
 }  // namespace
+
+TEST(CodecInput, NullBuffersLeaveOutputAndStateUntouched) {
+    const std::vector<int16_t> pcm = readPcm("goforward.pcm");
+    const std::vector<uint8_t> bits = readBytes("goforward.bit");
+    Encoder enc;
+    Decoder dec;
+    ASSERT_TRUE(enc.ready());
+    ASSERT_TRUE(dec.ready());
+    uint8_t frame[kFrameBytes] = {0xAA};
+    int16_t out[kFrameSamples] = {123};
+    enc.encodeFrame(nullptr, frame);
+    enc.encodeFrame(pcm.data(), nullptr);
+    dec.decodeFrame(nullptr, out);
+    dec.decodeFrame(bits.data(), nullptr);
+    dec.concealFrame(nullptr);
+    EXPECT_EQ(frame[0], 0xAA);
+    EXPECT_EQ(out[0], 123);
+
+    const std::vector<int16_t> want = readPcm("goforward.dec.pcm");
+    enc.encodeFrame(pcm.data(), frame);
+    EXPECT_TRUE(std::equal(frame, frame + kFrameBytes, bits.begin()));
+    dec.decodeFrame(frame, out);
+    EXPECT_TRUE(std::equal(out, out + kFrameSamples, want.begin()));
+}

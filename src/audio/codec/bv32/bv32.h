@@ -3,7 +3,9 @@
 // Threading: an Encoder or Decoder is used by one thread at a time; all of its
 // mutable state (the basic operators' overflow flag included) lives in the
 // object, so any number of codecs may run in parallel on different threads.
-// No call allocates.
+// Only construction allocates (without throwing); ready() tells whether it
+// succeeded. A codec that is not ready, or a null buffer, makes a coding call
+// do nothing.
 #ifndef VXS_AUDIO_CODEC_BV32_BV32_H
 #define VXS_AUDIO_CODEC_BV32_BV32_H
 
@@ -26,6 +28,8 @@ public:
     Encoder(const Encoder&) = delete;
     Encoder& operator=(const Encoder&) = delete;
 
+    // False only if the state could not be allocated.
+    bool ready() const { return state_ != nullptr; }
     // Returns the encoder to its initial state.
     void reset();
     // Encodes one frame of kFrameSamples samples into kFrameBytes bytes.
@@ -42,6 +46,9 @@ public:
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
+    // False only if the state could not be allocated.
+    bool ready() const { return state_ != nullptr; }
+    // Returns the decoder to its initial state.
     void reset();
     // Decodes one frame of kFrameBytes bytes into kFrameSamples samples.
     // Any 20 bytes are a valid frame.

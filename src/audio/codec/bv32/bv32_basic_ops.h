@@ -83,9 +83,9 @@ inline int16_t norm_l(int32_t a) {
     return static_cast<int16_t>(__builtin_clz(m) - 1);
 }
 
-// Fractional a/b for 0 <= a <= b, b > 0. Operands outside that domain (the
-// reference aborts there) give the nearest defined result instead: 0 for a <= 0
-// or b <= 0, 32767 for a >= b.
+// Fractional a/b for 0 <= a <= b, b > 0. The original fixed-point code stops
+// the program on other operands; here they give the nearest defined result
+// instead: 0 for a <= 0 or b <= 0, 32767 for a >= b.
 inline int16_t div_s(int16_t a, int16_t b) {
     if (a <= 0 || b <= 0) return 0;
     if (a >= b) return kMax16;

@@ -1,6 +1,7 @@
 // BroadVoice32 decoder: parameter decoding, excitation and synthesis with
 // adaptive block scaling of the synthesis memories.
 #include <cstring>
+#include <new>
 
 #include "audio/codec/bv32/bv32.h"
 #include "audio/codec/bv32/bv32_basic_ops.h"
@@ -116,19 +117,25 @@ void decode(DecoderState* st, const FrameParams& p, int16_t* out) {
 
 }  // namespace
 
-Decoder::Decoder() : state_(new DecoderState) { reset(); }
+Decoder::Decoder() : state_(new (std::nothrow) DecoderState) { reset(); }
 
 Decoder::~Decoder() { delete state_; }
 
-void Decoder::reset() { resetDecoderState(state_); }
+void Decoder::reset() {
+    if (state_) resetDecoderState(state_);
+}
 
 void Decoder::decodeFrame(const uint8_t* packed, int16_t* pcm) {
+    if (!state_ || !packed || !pcm) return;
     FrameParams p;
     unpackFrame(packed, &p);
     decode(state_, p, pcm);
 }
 
-void Decoder::concealFrame(int16_t* pcm) { concealLostFrame(state_, pcm); }
+void Decoder::concealFrame(int16_t* pcm) {
+    if (!state_ || !pcm) return;
+    concealLostFrame(state_, pcm);
+}
 
 }  // namespace bv32
 }  // namespace vxs

@@ -1,6 +1,7 @@
 // BroadVoice32 encoder: pre-processing, LPC analysis and the per-frame order
 // of the coding blocks.
 #include <cstring>
+#include <new>
 
 #include "audio/codec/bv32/bv32.h"
 #include "audio/codec/bv32/bv32_basic_ops.h"
@@ -108,13 +109,16 @@ void encode(EncoderState* st, const int16_t* pcm, FrameParams* p) {
 
 }  // namespace
 
-Encoder::Encoder() : state_(new EncoderState) { reset(); }
+Encoder::Encoder() : state_(new (std::nothrow) EncoderState) { reset(); }
 
 Encoder::~Encoder() { delete state_; }
 
-void Encoder::reset() { resetEncoderState(state_); }
+void Encoder::reset() {
+    if (state_) resetEncoderState(state_);
+}
 
 void Encoder::encodeFrame(const int16_t* pcm, uint8_t* packed) {
+    if (!state_ || !pcm || !packed) return;
     FrameParams p;
     encode(state_, pcm, &p);
     packFrame(p, packed);

@@ -31,16 +31,45 @@ void lspWeights(const int16_t* lsp, int16_t* w) {
     w[LPCO - 1] = div_s(dmin, d[LPCO - 2]);
 }
 
+int32_t stage1Peak() {
+    int32_t peak = 0;
+    for (const auto& row : tab::lspecb1) {
+        for (int16_t v : row) peak = v < 0 ? (-v > peak ? -v : peak) : (v > peak ? v : peak);
+    }
+    return peak;
+}
+
+// The distortions are sums of squares, so a saturating accumulator only ever
+// clips them to MAX_32, which never beats the running best; when no difference
+// e - cb can leave the 16-bit range the exact sums give the same choice.
 int searchStage1(const int16_t* e) {
-    int32_t best = kMax32;
+    static const int32_t kCodebookPeak = stage1Peak();
+    int32_t peak = 0;
+    for (int k = 0; k < LPCO; ++k) {
+        const int32_t m = e[k] < 0 ? -int32_t(e[k]) : e[k];
+        if (m > peak) peak = m;
+    }
+    const bool exact = peak + kCodebookPeak <= kMax16;
+
+    int64_t best = kMax32;
     int idx = 0;
     for (int j = 0; j < kStage1Size; ++j) {
-        int32_t dist = 0;
-        for (int k = 0; k < LPCO; ++k) {
-            const int16_t t = sub(e[k], tab::lspecb1[j][k]);
-            dist = L_mac0(dist, t, t);
+        const int16_t* cb = tab::lspecb1[j];
+        int64_t dist = 0;
+        if (exact) {
+            for (int k = 0; k < LPCO; ++k) {
+                const int32_t t = int32_t(e[k]) - cb[k];
+                dist += t * t;
+            }
+        } else {
+            int32_t sat = 0;
+            for (int k = 0; k < LPCO; ++k) {
+                const int16_t t = sub(e[k], cb[k]);
+                sat = L_mac0(sat, t, t);
+            }
+            dist = sat;
         }
-        if (L_sub(dist, best) < 0) {
+        if (dist < best) {
             best = dist;
             idx = j;
         }
