@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/log.h"
 #include "net/http_request_maker.h"
 #include "net/tls_settings.h"
 #include "support/loopback_https_server.h"
@@ -187,6 +188,11 @@ TEST_F(HttpExecuteTest, TransportFailuresAreLocalErrorsNotEmptySuccesses) {
     EXPECT_FALSE(refused->getErrorMessage().empty());
     EXPECT_EQ(refused->body_length(), 0u);
 
+    // Only web protocols: a configured URL cannot read local files.
+    auto local_file = get("file:///etc/hostname");
+    EXPECT_EQ(local_file->get_local_request_error(), HTTP_REQUEST_HTTPS_REQ_ERROR);
+    EXPECT_EQ(local_file->body_length(), 0u);
+
     // The request's own time limit against a server that never answers.
     ScriptedReply stall;
     stall.stall = true;
@@ -334,6 +340,28 @@ TEST_F(HttpExecuteTest, AcceptEncodingIsDecodedByTheTransfer) {
     EXPECT_EQ(response->getResponseHeaders().at("Content-Encoding"), "gzip");
     EXPECT_EQ(body_of(response), reply.body);
     EXPECT_EQ(s_server->requests().back().header("Accept-Encoding"), "gzip");
+}
+
+TEST_F(HttpExecuteTest, DebugLogShowsTheOutcomeButNotTheToken) {
+    const std::string token = "24.6c5e1ff107f0e8bcef8c46d3424a0e78.2592000.1";
+    ScriptedReply reply;
+    reply.content_type = "application/json";
+    reply.body = "{\"access_token\":\"" + token + "\",\"expires_in\":2592000}";
+    s_server->queue_reply(reply);
+    auto request = vxs_HttpRequest::requestWithUrl(url("/oauth/2.0/token"));
+    set_body(*request, "grant_type=client_credentials&client_id=Va5yQRHlA4FqE2&client_secret=0rDSjzQ20XUj5i");
+
+    const int level = vxs::get_current_log_level();
+    vxs::set_log_level(vxs::kLogTrace);
+    testing::internal::CaptureStderr();
+    auto response = vxs_http_request_maker::execute(request);
+    const std::string log = testing::internal::GetCapturedStderr();
+    vxs::set_log_level(level);
+
+    ASSERT_EQ(body_of(response), reply.body);
+    EXPECT_NE(log.find("http_status=200"), std::string::npos) << log;
+    EXPECT_EQ(log.find("6c5e1ff107f0e8bcef8c46d3424a0e78"), std::string::npos) << log;
+    EXPECT_EQ(log.find("0rDSjzQ20XUj5i"), std::string::npos) << log;
 }
 
 }  // namespace
