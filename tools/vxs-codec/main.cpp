@@ -10,6 +10,7 @@
 #include <cjson/cJSON.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
