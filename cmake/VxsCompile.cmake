@@ -16,3 +16,9 @@ if(VXS_SANITIZE)
   add_compile_options(${_vxs_flags})
   add_link_options("-fsanitize=${VXS_SANITIZE}")
 endif()
+
+# Coverage instrumentation for every object, so that the fuzzers see the
+# library code they drive and not only their own entry points.
+if(VXS_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
