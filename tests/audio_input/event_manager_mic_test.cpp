@@ -33,7 +33,7 @@ typedef std::vector<std::string> Names;
 vxs_shared_ptr<char> pcm(const std::vector<int16_t>& samples, size_t extraBytes = 0) {
     const size_t size = samples.size() * 2 + extraBytes;
     vxs_shared_ptr<char> buffer = vxs::Memory::vxs_make_array<char>(size);
-    std::memcpy(buffer.getPTR(), samples.data(), samples.size() * 2);
+    if (!samples.empty()) std::memcpy(buffer.getPTR(), samples.data(), samples.size() * 2);
     return buffer;
 }
 

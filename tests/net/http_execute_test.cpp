@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -327,6 +328,26 @@ TEST_F(HttpExecuteTest, ChunkedPiecesWithPausesArriveWhole) {
     EXPECT_EQ(response->get_local_request_error(), HTTP_REQUEST_OK);
     EXPECT_EQ(body_of(response), "{\"part\":1," + std::string(20000, 'z') + "}");
     EXPECT_EQ(response->getResponseHeaders().at("Transfer-Encoding"), "chunked");
+
+    // A stream held mid-body goes on when the server is released.
+    ScriptedReply held;
+    held.chunked = true;
+    held.pieces = {{0ms, "first,"}, {vxs_test::kUntilReleased, "second"}};
+    s_server->queue_reply(held);
+    std::atomic<bool> finished{false};
+    std::thread releaser([&] {
+        // Releasing again until the answer is in: a release that comes before
+        // the server reaches the pause would be lost.
+        while (!finished) {
+            std::this_thread::sleep_for(50ms);
+            s_server->release_stalls();
+        }
+    });
+    auto resumed = get(url("/held"));
+    finished = true;
+    releaser.join();
+    EXPECT_EQ(resumed->get_local_request_error(), HTTP_REQUEST_OK);
+    EXPECT_EQ(body_of(resumed), "first,second");
 }
 
 TEST_F(HttpExecuteTest, AcceptEncodingIsDecodedByTheTransfer) {
