@@ -108,7 +108,7 @@ bool StreamDecoder::decodePcm(const uint8_t* data, size_t size, std::vector<int1
     const size_t samples = size / 2;
     const size_t first = pcm->size();
     pcm->resize(first + samples);
-    std::memcpy(pcm->data() + first, data, samples * 2);
+    if (samples > 0) std::memcpy(pcm->data() + first, data, samples * 2);
     m_frames += static_cast<long>(samples);
     if (size % 2 != 0) {
         *error = "odd number of PCM bytes";
