@@ -2,7 +2,6 @@
 #include <pthread.h>
 #include <strings.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -104,10 +103,12 @@ bool is_accept_encoding(const std::string& name) { return strcasecmp(name.c_str(
 
 // "Accept-Encoding" goes to libcurl rather than onto the wire as it stands, so
 // that libcurl also decodes what the server compressed.
-bool build_header_list(const vxs_HttpRequest& request, CurlList& headers, std::string& accept_encoding) {
+bool build_header_list(const vxs_HttpRequest& request, CurlList& headers, std::string& accept_encoding,
+                       bool& has_accept_encoding) {
     for (const auto& entry : request._HEADER_LIST) {
         if (is_accept_encoding(entry.first)) {
             accept_encoding = entry.second;
+            has_accept_encoding = true;
             continue;
         }
         if (!headers.append(entry.first + ": " + entry.second)) return false;
@@ -125,10 +126,7 @@ struct TransferSetup {
 
 bool prepare_transfer(const vxs_HttpRequest& request, TransferSetup& setup) {
     setup.url = request._URL.getPTR();
-    if (!build_header_list(request, setup.headers, setup.accept_encoding)) return false;
-    setup.has_accept_encoding = request._HEADER_LIST.end() !=
-                                std::find_if(request._HEADER_LIST.begin(), request._HEADER_LIST.end(),
-                                             [](const auto& entry) { return is_accept_encoding(entry.first); });
+    if (!build_header_list(request, setup.headers, setup.accept_encoding, setup.has_accept_encoding)) return false;
     AddressPin pin;
     if (!request._origin_URL.empty() && make_address_pin(request._origin_URL, setup.url, pin)) {
         setup.url = pin.connect_url;
