@@ -2,7 +2,9 @@
 #
 # Builds one GoogleTest executable and registers each of its tests with CTest.
 # CONCURRENCY marks suites that the test script also runs under ThreadSanitizer;
-# in a ThreadSanitizer build only those are built and registered.
+# in a ThreadSanitizer build only those are built and registered (the others
+# still exist as targets, left out of "all", so that folders may set their
+# properties unconditionally).
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
@@ -13,6 +15,8 @@ function(vxs_add_gtest name)
     set(is_tsan TRUE)
   endif()
   if(is_tsan AND NOT ARG_CONCURRENCY)
+    add_executable(${name} EXCLUDE_FROM_ALL ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} vxs_internal GTest::gtest GTest::gmock GTest::gtest_main)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})
