@@ -94,7 +94,11 @@ size_t parse_header_line(char* line, size_t size, size_t count, void* userdata) 
     size_t value_end = text.find_first_of("\r\n", value_begin);
     if (value_end == std::string::npos) value_end = text.size();
     const std::string value = text.substr(value_begin, value_end - value_begin);
-    VXS_LOG_TRACE("HEADER_KEY: %s, VALUE: %s", name.c_str(), value.c_str());
+    if (can_log(kLogTrace)) {
+        // Cookies and the like may carry session secrets.
+        const std::string shown = redact_for_log(value.data(), value.size());
+        VXS_LOG_TRACE("HEADER_KEY: %s, VALUE: %s", name.c_str(), shown.c_str());
+    }
     response->setResponseHeader(name, value);
     return length;
 }

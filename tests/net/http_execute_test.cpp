@@ -363,11 +363,12 @@ TEST_F(HttpExecuteTest, AcceptEncodingIsDecodedByTheTransfer) {
     EXPECT_EQ(s_server->requests().back().header("Accept-Encoding"), "gzip");
 }
 
-TEST_F(HttpExecuteTest, DebugLogShowsTheOutcomeButNotTheToken) {
+TEST_F(HttpExecuteTest, LogShowsTheOutcomeButNoTokens) {
     const std::string token = "24.6c5e1ff107f0e8bcef8c46d3424a0e78.2592000.1";
     ScriptedReply reply;
     reply.content_type = "application/json";
     reply.body = "{\"access_token\":\"" + token + "\",\"expires_in\":2592000}";
+    reply.headers = {{"Set-Cookie", "sid=9f86d081884c7d659a2feaa0c55ad015; Path=/"}};
     s_server->queue_reply(reply);
     auto request = vxs_HttpRequest::requestWithUrl(url("/oauth/2.0/token"));
     set_body(*request, "grant_type=client_credentials&client_id=Va5yQRHlA4FqE2&client_secret=0rDSjzQ20XUj5i");
@@ -383,6 +384,8 @@ TEST_F(HttpExecuteTest, DebugLogShowsTheOutcomeButNotTheToken) {
     EXPECT_NE(log.find("http_status=200"), std::string::npos) << log;
     EXPECT_EQ(log.find("6c5e1ff107f0e8bcef8c46d3424a0e78"), std::string::npos) << log;
     EXPECT_EQ(log.find("0rDSjzQ20XUj5i"), std::string::npos) << log;
+    EXPECT_NE(log.find("HEADER_KEY: Set-Cookie"), std::string::npos) << log;
+    EXPECT_EQ(log.find("9f86d081884c7d659a2feaa0c55ad015"), std::string::npos) << log;
 }
 
 }  // namespace
