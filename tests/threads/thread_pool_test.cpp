@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "threads/global_thread_pool.h"
@@ -185,7 +186,13 @@ TEST(GlobalThreadPoolTest, ShutdownEndsThePoolAndALaterUseMakesANewOne) {
     ASSERT_TRUE(GlobalThreadPool::setGlobalPoolThreadCount(3));
     GlobalThreadPool::shutdown();
     std::atomic<int> ran{0};
-    ASSERT_TRUE(GlobalThreadPool::instance()->runTaskAsync(sharedTask([&] { ran++; })));
+    ::testing::internal::CaptureStderr();
+    vxs_shared_ptr<GlobalThreadPool> fresh = GlobalThreadPool::instance();
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(
+                  "[GlobalThreadPool::GlobalThreadPool] alloc thread num:3\n"),
+              std::string::npos);
+    ASSERT_TRUE(fresh->runTaskAsync(sharedTask([&] { ran++; })));
+    fresh = vxs_shared_ptr<GlobalThreadPool>();
     EXPECT_TRUE(waitFor([&] { return ran.load() == 1; }));
     GlobalThreadPool::shutdown();
     ASSERT_TRUE(GlobalThreadPool::setGlobalPoolThreadCount(30));
