@@ -95,6 +95,25 @@ TEST(FilterBank, OneFrame) {
     KillFEVad(opt);
 }
 
+TEST(FilterBank, FrameHelpersMatchPlainLoops) {
+    for (int n : {200, 203}) {  // whole SIMD blocks and a remainder
+        const std::vector<short> noise = dnnvad_test::noise(n, 5000, n);
+        std::vector<float> s(n + 1), plain(n + 1), win(n + 1);
+        for (int i = 1; i <= n; ++i) s[i] = plain[i] = noise[i - 1] + 0.25f;
+        GenHamWindow(win.data(), n);
+        ZeroMeanFrame(s.data(), n);
+        PreEmphasise(s.data(), n, 0.97f);
+        Ham(s.data(), win.data(), n);
+        double sum = 0;
+        for (int i = 1; i <= n; ++i) sum += plain[i];
+        for (int i = 1; i <= n; ++i) plain[i] -= static_cast<float>(sum / n);
+        for (int i = n; i >= 2; --i) plain[i] -= 0.97f * plain[i - 1];
+        plain[1] *= 0.03f;
+        for (int i = 1; i <= n; ++i) plain[i] *= static_cast<float>(0.54 - 0.46 * std::cos(2 * M_PI * (i - 1) / (n - 1)));
+        for (int i = 1; i <= n; ++i) EXPECT_NEAR(s[i], plain[i], 2e-3f) << n << " " << i;
+    }
+}
+
 std::string writeText(const ScratchDir& dir, const std::string& text) {
     const std::string path = dir.file("cmvn.txt");
     FILE* f = std::fopen(path.c_str(), "w");

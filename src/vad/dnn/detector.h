@@ -152,6 +152,7 @@ private:
     // Detection pass pieces (segmentation).
     int detectionPassDisabled();
     void copyFrameSamples(int64_t f);
+    int onFrameCode(int64_t f, int code);
     int onSilentFrame(int64_t f);
     void closeUtterance(int64_t f);
     void appendSegment(int64_t uttStart);

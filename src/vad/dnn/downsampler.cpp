@@ -68,15 +68,24 @@ const int kLanes = 4;
 
 // Feed-forward part for the whole block at once: ff[n] = sum over k of
 // b[k] * x[n - k], with xs holding kOrder samples of history before the block.
+// Four output vectors at a time keep four independent sums in flight.
+const int kVectorsPerPass = 4;
+static_assert(kBlock % (kLanes * kVectorsPerPass) == 0, "whole passes per block");
+
 __attribute__((target_clones("avx2", "default")))
 void feedForwardBlock(const double* xs, const double* b, double* ff) {
-    for (int n = 0; n < kBlock; n += kLanes) {
-        Double4 acc = {0.0, 0.0, 0.0, 0.0};
+    for (int n = 0; n < kBlock; n += kLanes * kVectorsPerPass) {
+        Double4 acc[kVectorsPerPass];
+#pragma GCC unroll 4
+        for (int v = 0; v < kVectorsPerPass; ++v) acc[v] = Double4{0.0, 0.0, 0.0, 0.0};
         for (int k = 0; k <= kOrder; ++k) {
-            const Double4 x = *reinterpret_cast<const Double4*>(xs + kOrder + n - k);
-            acc += b[k] * x;
+            const double coefficient = b[k];
+            const double* x = xs + kOrder + n - k;
+#pragma GCC unroll 4
+            for (int v = 0; v < kVectorsPerPass; ++v) acc[v] += coefficient * *reinterpret_cast<const Double4*>(x + kLanes * v);
         }
-        *reinterpret_cast<Double4*>(ff + n) = acc;
+#pragma GCC unroll 4
+        for (int v = 0; v < kVectorsPerPass; ++v) *reinterpret_cast<Double4*>(ff + n + kLanes * v) = acc[v];
     }
 }
 

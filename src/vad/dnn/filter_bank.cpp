@@ -219,15 +219,29 @@ void KillFEVad(FeOption* opt) {
     delete opt;
 }
 
+// The frame helpers run four samples at a time (1-based data start at s + 1);
+// the mean is summed in four lanes, combined in a fixed order.
 void ZeroMeanFrame(float* s, int n) {
-    float sum = 0.0f;
-    for (int i = 1; i <= n; ++i) sum += s[i];
+    Float4 lanes = {0.0f, 0.0f, 0.0f, 0.0f};
+    int i = 1;
+    for (; i + 3 <= n; i += 4) lanes += *reinterpret_cast<const Float4*>(s + i);
+    float sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    for (; i <= n; ++i) sum += s[i];
     const float mean = sum / n;
-    for (int i = 1; i <= n; ++i) s[i] -= mean;
+    i = 1;
+    for (; i + 3 <= n; i += 4) *reinterpret_cast<Float4*>(s + i) -= mean;
+    for (; i <= n; ++i) s[i] -= mean;
 }
 
 void PreEmphasise(float* s, int n, float k) {
-    for (int i = n; i >= 2; --i) s[i] -= s[i - 1] * k;
+    // Downwards, so that every s[i - 1] read is still the original sample.
+    int i = n;
+    for (; i - 3 >= 2; i -= 4) {
+        Float4* now = reinterpret_cast<Float4*>(s + i - 3);
+        const Float4 before = *reinterpret_cast<const Float4*>(s + i - 4);
+        *now -= before * k;
+    }
+    for (; i >= 2; --i) s[i] -= s[i - 1] * k;
     s[1] *= 1.0f - k;
 }
 
@@ -237,7 +251,9 @@ void GenHamWindow(float* win, int n) {
 }
 
 void Ham(float* s, const float* win, int n) {
-    for (int i = 1; i <= n; ++i) s[i] *= win[i];
+    int i = 1;
+    for (; i + 3 <= n; i += 4) *reinterpret_cast<Float4*>(s + i) *= *reinterpret_cast<const Float4*>(win + i);
+    for (; i <= n; ++i) s[i] *= win[i];
 }
 
 void Realft(float* x, const FBankInfo* fb) {

@@ -66,39 +66,15 @@ int CMFE::mfeDNNDetect() {
 
     for (int64_t f = m_lFrameCnt; f < avail; ++f) {
         copyFrameSamples(f);
-        const int code = mfeVADOneFrame(f, false);
+        int code = mfeVADOneFrame(f, false);
+        if (code < SPEECH2SPEECH || code > INVALID) code = INVALID;
         m_nLastFrameCode = code;
         if (m_iLogLevel > 0) {
             VX_DNNVAD_PRINT("DEBUG:[%s:%d]frame:%d, vadstate:%s\n", static_cast<int>(f), g_AudioState[code]);
         }
         m_pFrameState[f % m_nRingFrames] = static_cast<unsigned char>(code);
-        switch (code) {
-        case SPEECH2SPEECH:
-            m_nVADCurState = SILENCE_TO_SPEECH;
-            m_nLastSpeechFrame = f;
-            if (f - m_nFirstFrame > m_nMax_Speech_Duration) m_nVADCurState = SPEECH_TOO_LONG;
-            break;
-        case SPEECH2SIL:
-            m_nLastSpeechFrame = f;
-            m_nVADCurState = SILENCE_TO_SPEECH;
-            m_nMax_Wait_Duration = m_nMax_Wait_Duration_fix;
-            break;
-        case SIL2SPEECH:
-            m_nVADCurState = SILENCE_TO_SPEECH;
-            m_nStartFrame = f;
-            m_nEndFrame = m_nLastSpeechFrame;
-            m_nLastSpeechFrame = f;
-            m_nLookForStart += 1;
-            m_nFirstFrame = std::min(m_nFirstFrame, f);
-            break;
-        case SIL2SIL: {
-            const int status = onSilentFrame(f);
-            if (status != kStatusNone) return status;
-            break;
-        }
-        default:  // NOTBEGIN, INVALID: nothing changes
-            break;
-        }
+        const int status = onFrameCode(f, code);
+        if (status != kStatusNone) return status;
         mfeAdjustPauseThreshold(f - m_nFirstFrame);
         m_lFrameCnt = f + 1;
     }
@@ -109,6 +85,33 @@ int CMFE::mfeDNNDetect() {
     }
     MakeSegment();
     return m_nVADCurState;
+}
+
+// Applies frame f's decision. Returns a status that ends the pass at once, or
+// kStatusNone to go on with the next frame.
+int CMFE::onFrameCode(int64_t f, int code) {
+    switch (code) {
+    case SPEECH2SPEECH:
+        m_nVADCurState = SILENCE_TO_SPEECH;
+        m_nLastSpeechFrame = f;
+        if (f - m_nFirstFrame > m_nMax_Speech_Duration) m_nVADCurState = SPEECH_TOO_LONG;
+        return kStatusNone;
+    case SPEECH2SIL:
+        m_nLastSpeechFrame = f;
+        m_nVADCurState = SILENCE_TO_SPEECH;
+        m_nMax_Wait_Duration = m_nMax_Wait_Duration_fix;
+        return kStatusNone;
+    case SIL2SPEECH:
+        m_nVADCurState = SILENCE_TO_SPEECH;
+        m_nStartFrame = f;
+        m_nEndFrame = m_nLastSpeechFrame;
+        m_nLastSpeechFrame = f;
+        m_nLookForStart += 1;
+        m_nFirstFrame = std::min(m_nFirstFrame, f);
+        return kStatusNone;
+    case SIL2SIL: return onSilentFrame(f);
+    default: return kStatusNone;  // NOTBEGIN, INVALID: nothing changes
+    }
 }
 
 // The silence rules, first match wins. Returns a status that ends the pass at
