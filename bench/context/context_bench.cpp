@@ -3,7 +3,8 @@
 // minimal baseline queue (one std::mutex, one std::condition_variable, one
 // worker thread) doing the same work, and prints the ratios.
 //
-//   context_bench [--messages N] [--pings N]
+//   context_bench [--messages N] [--window N] [--pings N]
+//                  --window N: at most N messages in flight (0: post all at once)
 //   context_bench --idle-contexts N   peak resident memory of an idle process
 //                                     that has created N contexts
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "core/context.h"
 #include "core/event_manager.h"
 #include "core/message.h"
+#include "threads/dispatch_queue.h"
 
 namespace {
 
@@ -116,6 +118,14 @@ private:
     std::thread worker_;
 };
 
+// The serial dispatch queue alone, with a plain task per message: the share
+// of the context's figures that the queue and the thread pool account for.
+Sink* g_queueSink = nullptr;
+void queueTask(vxs::Memory::vxs_shared_ptr_base* parameter) {
+    auto* message = static_cast<vxs::Memory::vxs_shared_ptr<vxs::Message>*>(parameter);
+    g_queueSink->receive(*message);
+}
+
 struct Figures {
     double messagesPerSecond = 0;
     double medianMicros = 0;
@@ -123,10 +133,13 @@ struct Figures {
 };
 
 template <class PostFn>
-double measureThroughput(Sink& sink, int messages, PostFn post) {
+double measureThroughput(Sink& sink, int messages, int window, PostFn post) {
     sink.reset(0);
     const int64_t start = nowNanos();
-    for (int i = 0; i < messages; ++i) post(makeMessage(static_cast<size_t>(-1)));
+    for (int i = 0; i < messages; ++i) {
+        if (window > 0) sink.waitFor(i - window);
+        post(makeMessage(static_cast<size_t>(-1)));
+    }
     sink.waitFor(messages);
     const double seconds = static_cast<double>(nowNanos() - start) / 1e9;
     return messages / seconds;
@@ -154,10 +167,11 @@ void print(const char* name, const Figures& f) {
                 f.medianMicros, f.p99Micros);
 }
 
-int runComparison(int messages, int pings) {
+int runComparison(int messages, int window, int pings) {
     Sink sink;
     Figures context;
     Figures baseline;
+    Figures queueOnly;
     {
         vxs::ContextPtr ctx = vxs::Context::newContext();
         if (!ctx) {
@@ -168,19 +182,32 @@ int runComparison(int messages, int pings) {
         auto sender = SinkModule::create(ctx, &sink);
         const vxs::EventManagerWeakPtr target = module->getSelfPtr();
         auto post = [&](const MessagePtr& m) { sender->post(target, m, 0); };
-        measureThroughput(sink, messages / 10, post);  // warm-up: pool threads, allocator
-        context.messagesPerSecond = measureThroughput(sink, messages, post);
+        measureThroughput(sink, messages / 10, window, post);  // warm-up: pool threads, allocator
+        context.messagesPerSecond = measureThroughput(sink, messages, window, post);
         measureLatency(sink, pings, post, context);
+    }
+    {
+        vxs::Memory::vxs_shared_ptr<vxs::Threads::DispatchQueue> queue = vxs::Threads::DispatchQueue::alloc(1);
+        g_queueSink = &sink;
+        auto post = [&](const MessagePtr& m) {
+            MessagePtr parameter = m;
+            queue->runTaskAsync(&queueTask, &parameter);
+        };
+        measureThroughput(sink, messages / 10, window, post);
+        queueOnly.messagesPerSecond = measureThroughput(sink, messages, window, post);
+        measureLatency(sink, pings, post, queueOnly);
     }
     {
         BaselineQueue queue(&sink);
         auto post = [&](const MessagePtr& m) { queue.post(m); };
-        measureThroughput(sink, messages / 10, post);
-        baseline.messagesPerSecond = measureThroughput(sink, messages, post);
+        measureThroughput(sink, messages / 10, window, post);
+        baseline.messagesPerSecond = measureThroughput(sink, messages, window, post);
         measureLatency(sink, pings, post, baseline);
     }
-    std::printf("messages %d, latency samples %d\n", messages, pings);
+    std::printf("messages %d (in flight: %s), latency samples %d\n", messages,
+                window > 0 ? std::to_string(window).c_str() : "all", pings);
     print("context", context);
+    print("queue", queueOnly);
     print("baseline", baseline);
     std::printf("ratio context/baseline: throughput %.2f (baseline %.2fx faster), p99 latency %.2f (goal: within 2x)\n",
                 context.messagesPerSecond / baseline.messagesPerSecond,
@@ -218,22 +245,29 @@ int runIdleContexts(int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int messages = 200000;
+    int messages = 20000;
+    int window = 0;
     int pings = 20000;
+    const char* usage = "usage: context_bench [--messages N] [--window N] [--pings N] | --idle-contexts N\n";
+    if (argc % 2 == 0) {
+        std::fprintf(stderr, "%s", usage);
+        return 2;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         const int value = std::atoi(argv[i + 1]);
-        if (value <= 0) {
+        if (value < 0 || (value == 0 && flag != "--window")) {
             std::fprintf(stderr, "context_bench: %s needs a positive number\n", flag.c_str());
             return 2;
         }
         if (flag == "--idle-contexts") return runIdleContexts(value);
         if (flag == "--messages") messages = value;
+        else if (flag == "--window") window = value;
         else if (flag == "--pings") pings = value;
         else {
-            std::fprintf(stderr, "usage: context_bench [--messages N] [--pings N] | --idle-contexts N\n");
+            std::fprintf(stderr, "%s", usage);
             return 2;
         }
     }
-    return runComparison(messages, pings);
+    return runComparison(messages, window, pings);
 }

@@ -90,8 +90,10 @@ TEST_F(ContextTest, DeliversInPostingOrderWhateverThePriority) {
 }
 
 TEST_F(ContextTest, PostInsideSendIsHandledAfterThatSendAndAfterEarlierPosts) {
+    Gate gate;
     RecordingModulePtr b = module("b");
     RecordingModulePtr a = module("a", [&](RecordingModule& self, MessagePtr& m) {
+        if (m->name == "blocker") gate.wait();
         if (m->name != "ping") return;
         self.postTo(b->getSelfPtr(), "pong");
         // Give a wrongly concurrent delivery of "pong" every chance to show.
@@ -99,11 +101,14 @@ TEST_F(ContextTest, PostInsideSendIsHandledAfterThatSendAndAfterEarlierPosts) {
         journal.add("a", Message::make("a.send.returns"));
     });
 
+    a->postTo(a->getSelfPtr(), "blocker");
+    ASSERT_TRUE(gate.waitUntilEntered());
     a->postTo(a->getSelfPtr(), "ping");
     a->postTo(b->getSelfPtr(), "posted-before-pong");
+    gate.open();
 
     ASSERT_TRUE(journal.waitForName("pong"));
-    const std::vector<std::string> expected{"ping", "a.send.returns", "posted-before-pong", "pong"};
+    const std::vector<std::string> expected{"blocker", "ping", "a.send.returns", "posted-before-pong", "pong"};
     EXPECT_EQ(journal.names(), expected);
 }
 

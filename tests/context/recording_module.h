@@ -31,10 +31,10 @@ struct Received {
 class Journal {
 public:
     void add(const std::string& module, const vxs::MessagePtr& message) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            entries_.push_back(Received{module, message ? message->name : std::string(), message});
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.push_back(Received{module, message ? message->name : std::string(), message});
+        // Notified under the lock: a waiter that sees the entry may destroy
+        // the journal as soon as it can take the lock.
         changed_.notify_all();
     }
 
