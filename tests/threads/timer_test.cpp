@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -175,6 +176,31 @@ TEST(TimerTest, TimersFireAgainAfterTheGlobalPoolIsReset) {
     ASSERT_TRUE(Timer::createTimerWithTask(sharedTask([&] { newLog.fired(); }), 50, false));
     EXPECT_TRUE(waitFor([&] { return newLog.count() == 1; }));
     EXPECT_TRUE(periodic->cancel());
+}
+
+TEST(TimerTest, TimersFireAfterAResetThatDroppedTheWaitingTimerLoop) {
+    // A two-thread pool, both threads busy: the timer loop waits for a thread,
+    // and the reset drops it.
+    ASSERT_TRUE(GlobalThreadPool::setGlobalPoolThreadCount(2));
+    GlobalThreadPool::shutdown();
+    std::shared_ptr<vxs_test::Gate> gate = std::make_shared<vxs_test::Gate>();
+    std::atomic<int> busy{0};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(GlobalThreadPool::instance()->runTaskAsync(sharedTask([gate, &busy] {
+            busy++;
+            gate->pass();
+        })));
+    }
+    ASSERT_TRUE(waitFor([&] { return busy.load() == 2; }));
+    FiringLog log;
+    ASSERT_TRUE(Timer::createTimerWithTask(sharedTask([&] { log.fired(); }), 100, false));
+    std::thread resetter([] { GlobalThreadPool::instance()->reset(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    gate->open();
+    resetter.join();
+    EXPECT_TRUE(waitFor([&] { return log.count() == 1; }));
+    ASSERT_TRUE(GlobalThreadPool::setGlobalPoolThreadCount(30));
+    GlobalThreadPool::shutdown();
 }
 
 TEST(RefreshTimerTest, KeptRefreshedItNeverFiresAndFiresOnceRefreshingStops) {
