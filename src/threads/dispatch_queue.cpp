@@ -42,9 +42,15 @@ bool waitForCompletion(Synchronization::AppConditionMutex* finished) {
 
 }  // namespace
 
-DispatchQueueTask::DispatchQueueTask() {}
+DispatchQueueTask::DispatchQueueTask() : launched(false), executed(false) {}
 
 DispatchQueueTask::~DispatchQueueTask() {
+    // Only the pool drops a launched task (when it is reset): the work goes
+    // back to its queue, which would otherwise never get its slot back.
+    if (launched && !executed && iOwnerQueue && iTask) {
+        iOwnerQueue->relaunchDroppedTask(iTask);
+        return;
+    }
     // Executed tasks have been signalled already; this releases the caller of
     // a task that was refused or dropped.
     signalTaskCompletion(iTask.getPTR(), kTaskDropped);
@@ -80,23 +86,59 @@ bool DispatchQueue::submit(ASRDispatchTaskBase* task) {
     vxs_shared_ptr<DispatchQueueTask> queued(new DispatchQueueTask());
     queued->iTask = vxs_shared_ptr<ASRDispatchTaskBase>(task);
     queued->iOwnerQueue = selfRef.getPTR();
+    std::vector<vxs_shared_ptr<DispatchQueueTask> > launched;
     Synchronization::AppLock lock(taskMutex);
     if (taskMutex->getCurrentCondition() != kQueueAccepting) return false;
-    if (allowedConcurrent <= 0) {
+    if (allowedConcurrent <= 0 || !tasks.empty()) {
+        // Older tasks still wait (normally for a slot; after a pool reset,
+        // possibly for a pool that takes them): they go first.
         tasks.push_back(queued);
+        launchWaiting(&launched);
         return true;
     }
     return launchTask(queued);
 }
 
+void DispatchQueue::launchWaiting(std::vector<vxs_shared_ptr<DispatchQueueTask> >* launched) {
+    while (allowedConcurrent > 0 && !tasks.empty()) {
+        vxs_shared_ptr<DispatchQueueTask> next = tasks.front();
+        if (!launchTask(next)) return;
+        tasks.pop_front();
+        launched->push_back(next);
+    }
+}
+
+void DispatchQueue::relaunchDroppedTask(const vxs_shared_ptr<ASRDispatchTaskBase>& task) {
+    vxs_shared_ptr<DispatchQueueTask> again(new DispatchQueueTask());
+    again->iTask = task;
+    again->iOwnerQueue = selfRef.getPTR();
+    std::vector<vxs_shared_ptr<DispatchQueueTask> > launched;
+    std::deque<vxs_shared_ptr<DispatchQueueTask> > dropped;
+    taskMutex->Lock();
+    VXS_LOG_WARN("DispatchQueue: the thread pool dropped a launched task; queued again");
+    allowedConcurrent += 1;
+    tasks.push_front(again);
+    launchWaiting(&launched);
+    int state = taskMutex->getCurrentCondition();
+    if (state != kQueueAccepting && allowedConcurrent >= concurrentMax) {
+        // A stopping queue that cannot launch them any more: nothing would
+        // ever run these, so their synchronous callers are released.
+        dropped.swap(tasks);
+        state = kQueueStopped;
+    }
+    taskMutex->unlockWithCondition(state);
+}
+
 bool DispatchQueue::launchTask(const vxs_shared_ptr<DispatchQueueTask>& task) {
     allowedConcurrent -= 1;
     task->iOwnerQueue = selfRef.getPTR();
+    task->launched = true;
     vxs_shared_ptr<ASRDispatchTaskBase> launcher(
         new ASRDispatchTaskBase(nullptr, new vxs_shared_ptr<DispatchQueueTask>(task), &DispatchQueue::queueLauncher));
     launcher->_releaseResourceAfterExecute = true;
     if (GlobalThreadPool::instance()->runTaskAsync(launcher)) return true;
     VXS_LOG_ERROR("DispatchQueue: the thread pool refused a task");
+    task->launched = false;
     allowedConcurrent += 1;
     return false;
 }
@@ -109,6 +151,7 @@ void DispatchQueue::queueLauncher(vxs_shared_ptr_base* parameter) {
     vxs_shared_ptr<DispatchQueue> queue = current->iOwnerQueue;
     CurrentQueueScope scope(queue.getPTR());
     while (current) {
+        current->executed = true;
         ASRDispatchTaskBase* work = current->iTask.getPTR();
         work->execute();
         signalTaskCompletion(work, kTaskExecuted);

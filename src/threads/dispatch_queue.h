@@ -13,6 +13,7 @@
 #define VXS_THREADS_DISPATCH_QUEUE_H
 
 #include <deque>
+#include <vector>
 
 #include "core/shared_ptr.h"
 #include "threads/app_mutex.h"
@@ -24,7 +25,8 @@ namespace Threads {
 class DispatchQueue;
 
 // One submitted task and the queue that runs it. Dropped unexecuted, it
-// releases a synchronous caller with false.
+// releases a synchronous caller with false; dropped by the thread pool after
+// its launch (a pool reset), it is queued again at the front of its queue.
 class DispatchQueueTask {
 public:
     DispatchQueueTask();
@@ -34,6 +36,8 @@ public:
 
     Memory::vxs_shared_ptr<DispatchQueue> iOwnerQueue;
     Memory::vxs_shared_ptr<ASRDispatchTaskBase> iTask;
+    bool launched;  // handed to the pool as the first task of a launcher
+    bool executed;
 };
 
 // Queue states, kept as the condition of taskMutex.
@@ -79,7 +83,12 @@ private:
     explicit DispatchQueue(int concurrentThreadCount);
 
     bool submit(ASRDispatchTaskBase* task);
+    friend class DispatchQueueTask;
     bool launchTask(const Memory::vxs_shared_ptr<DispatchQueueTask>& task);
+    // Under taskMutex: launches waiting tasks, oldest first, while slots are
+    // free; `launched` keeps their references until taskMutex is unlocked.
+    void launchWaiting(std::vector<Memory::vxs_shared_ptr<DispatchQueueTask> >* launched);
+    void relaunchDroppedTask(const Memory::vxs_shared_ptr<ASRDispatchTaskBase>& task);
     bool runInline(ASRDispatchTaskBase* task);
     // Counts the finished task back in and takes the next waiting one, if any.
     Memory::vxs_shared_ptr<DispatchQueueTask> dispatchQueueTaskFinished();

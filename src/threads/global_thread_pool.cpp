@@ -81,13 +81,17 @@ void GlobalThreadPool::reset() {
     // and one still waiting for a thread is dropped by it: stop both loops
     // and start them again on the new pool.
     pauseTimerLoops();
-    vxs_shared_ptr<ThreadPool> old = currentPool();
-    if (old) old->cancel_sync();
+    // The new pool takes over first, so that nothing submitted meanwhile is
+    // refused and dispatch queues whose launch the old pool drops relaunch
+    // on the new one.
     vxs_shared_ptr<ThreadPool> fresh = ThreadPool::alloc(GLOBAL_POOL_THREAD_COUNT.load());
+    vxs_shared_ptr<ThreadPool> old;
     {
         Synchronization::AppLock lock(&poolMutex);
+        old = iThreadPool;
         iThreadPool = fresh;
     }
+    if (old) old->cancel_sync();
     old = vxs_shared_ptr<ThreadPool>();
     restartTimerLoops();
 }

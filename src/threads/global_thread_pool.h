@@ -32,9 +32,9 @@ public:
     bool runTaskAsync(const Memory::vxs_shared_ptr<ASRDispatchTaskBase>& task);
     bool runTaskAsync(ASRDispatchTaskMethod method, Memory::vxs_shared_ptr_base* parameter);
 
-    // Cancels the current pool (waiting tasks are dropped, running ones finish,
-    // its threads end) and replaces it by a new one; pending timers fire again
-    // on the new pool.
+    // Replaces the pool by a new one and cancels the old one: its waiting
+    // tasks are dropped, running ones finish, its threads end. Pending timers
+    // and dispatch queues carry on on the new pool.
     void reset();
     void printThreadUsageStats();
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "threads/global_thread_pool.h"
 #include "threads/thread_test_support.h"
 
 namespace {
@@ -307,6 +308,35 @@ TEST(DispatchQueueTest, TypedTaskKeepsItsObjectAndDropsItsParameterRightAfterRun
     EXPECT_EQ(handled.load(), 3);
     EXPECT_EQ(task.imethodParameter, nullptr);
     EXPECT_EQ(work.strongCount(), 2u);
+}
+
+TEST(DispatchQueueTest, QueueWhoseLaunchTheResetPoolDroppedRunsOnTheNewPool) {
+    // A one-thread pool kept busy: the queue's launch waits for a thread, and
+    // the reset drops it.
+    ASSERT_TRUE(vxs::Threads::GlobalThreadPool::setGlobalPoolThreadCount(1));
+    vxs::Threads::GlobalThreadPool::shutdown();
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::atomic<bool> busy{false};
+    ASSERT_TRUE(vxs::Threads::GlobalThreadPool::instance()->runTaskAsync(vxs_test::sharedTask([gate, &busy] {
+        busy = true;
+        gate->pass();
+    })));
+    ASSERT_TRUE(waitFor([&] { return busy.load(); }));
+    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
+    std::atomic<int> ran{0};
+    ASSERT_TRUE(queue->runTaskAsync(newTask([&ran] { ran++; })));
+    ASSERT_TRUE(queue->runTaskAsync(newTask([&ran] { ran++; })));
+    std::thread resetter([] { vxs::Threads::GlobalThreadPool::instance()->reset(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    gate->open();
+    resetter.join();
+    EXPECT_TRUE(waitFor([&] { return ran.load() == 2; }));
+    WorkPtr work = makeWork([&ran] { ran++; });
+    EXPECT_TRUE(queue->runTaskSync(&vxs_test::runWork, &work));
+    EXPECT_EQ(ran.load(), 3);
+    queue->cancel_sync();
+    ASSERT_TRUE(vxs::Threads::GlobalThreadPool::setGlobalPoolThreadCount(30));
+    vxs::Threads::GlobalThreadPool::shutdown();
 }
 
 TEST(DispatchQueueDeathTest, LimitMustBePositive) {
