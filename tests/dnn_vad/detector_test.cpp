@@ -323,8 +323,9 @@ Stream runStream(CMFE* mfe, const std::vector<short>& audio, int push, int maxBy
 
 TEST_F(DetectorTest, HandsBackTheUtteranceWithLeadInAndTail) {
     for (int rate : {8000, 16000}) {
+        // The utterance (about 3.6 to 5.3 s) spans the end of the 5 s rings.
         const size_t second = rate;
-        std::vector<short> audio = noise(second, 2, 1);
+        std::vector<short> audio = noise(4 * second, 2, 1);
         append(&audio, noise(second, 3000, 2));
         append(&audio, noise(2 * second, 2, 3));
         const int push = rate / 100 * 16;
@@ -336,10 +337,10 @@ TEST_F(DetectorTest, HandsBackTheUtteranceWithLeadInAndTail) {
         const Stream whole = runStream(&mfe, audio, push, 1 << 20);
         ASSERT_EQ(mfe.segments().size(), 1u) << rate;
         const _VADINFO_ seg = mfe.segments()[0];
-        EXPECT_GE(seg.speech_s, 97);  // the loud second starts at frame 98
-        EXPECT_LE(seg.speech_s, 104);
-        EXPECT_GE(seg.speech_e, 199);
-        EXPECT_LE(seg.speech_e, 230);  // speech confidence is held for 20 frames
+        EXPECT_GE(seg.speech_s, 397);  // the loud second starts at frame 398
+        EXPECT_LE(seg.speech_s, 404);
+        EXPECT_GE(seg.speech_e, 499);
+        EXPECT_LE(seg.speech_e, 530);  // speech confidence is held for 20 frames
         EXPECT_EQ(seg.utt_s, seg.speech_s - 40);
         EXPECT_NE(std::find(whole.statuses.begin(), whole.statuses.end(), SPEECH_PAUSE), whole.statuses.end());
         EXPECT_EQ(whole.statuses.back(), NO_SPEECH);

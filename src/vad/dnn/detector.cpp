@@ -342,19 +342,16 @@ int CMFE::down_sample(const short* inRing, int64_t inStart, int inLen, short* ou
     const int outRingSize = inRingSize / 2;
     int16_t block[DownSampler::kBlock];
     int16_t decimated[DownSampler::kBlockOut];
-    // One division per call; the indexes then wrap by comparison.
     int in = static_cast<int>(inStart % inRingSize);
     int out = static_cast<int>(outStart % outRingSize);
     for (int done = 0; done + DownSampler::kBlock <= inLen; done += DownSampler::kBlock) {
-        for (int i = 0; i < DownSampler::kBlock; ++i) {
-            block[i] = inRing[in];
-            if (++in == inRingSize) in = 0;
-        }
+        copyFromRing(inRing, inRingSize, in, DownSampler::kBlock, block);
+        in = (in + DownSampler::kBlock) % inRingSize;
         m_downSampler.processBlock(block, decimated);
-        for (int i = 0; i < DownSampler::kBlockOut; ++i) {
-            outRing[out] = decimated[i];
-            if (++out == outRingSize) out = 0;
-        }
+        const int first = std::min(DownSampler::kBlockOut, outRingSize - out);
+        std::memcpy(outRing + out, decimated, first * sizeof(short));
+        std::memcpy(outRing, decimated + first, (DownSampler::kBlockOut - first) * sizeof(short));
+        out = (out + DownSampler::kBlockOut) % outRingSize;
     }
     if (outLen) *outLen = inLen / 2;
     return 0;

@@ -63,6 +63,15 @@ enum MfeParam {
     MFE_PARAM_SPEECH_END_THRESHOLD = 24
 };
 
+// Copies `count` ring entries from `index` on (wrapping at `capacity`), as
+// two straight runs at most.
+template <class From, class To>
+inline void copyFromRing(const From* ring, int capacity, int index, int count, To* out) {
+    const int first = count < capacity - index ? count : capacity - index;
+    for (int i = 0; i < first; ++i) out[i] = ring[index + i];
+    for (int i = first; i < count; ++i) out[i] = ring[i - first];
+}
+
 // Result codes.
 const int MFE_OK = 0;
 const int MFE_ERR_NULL_POINTER = -103;

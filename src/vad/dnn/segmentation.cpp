@@ -31,11 +31,8 @@ int CMFE::detectionPassDisabled() {
 
 void CMFE::copyFrameSamples(int64_t f) {
     const int capacity = ring8kCapacity();
-    int index = static_cast<int>(static_cast<int64_t>(m_n8kFrameShift) * f % capacity);
-    for (int i = 0; i < m_n8kFrameLength; ++i) {
-        m_pFrameSamples[i] = m_pData8k[index];
-        if (++index == capacity) index = 0;
-    }
+    const int index = static_cast<int>(static_cast<int64_t>(m_n8kFrameShift) * f % capacity);
+    copyFromRing(m_pData8k, capacity, index, m_n8kFrameLength, m_pFrameSamples);
 }
 
 int CMFE::mfeDNNDetect() {
