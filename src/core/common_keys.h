@@ -57,15 +57,15 @@ constexpr int16_t VXS_CORE_PLATFORM_CUSTOM_COMMAND_ERROR_UNKNOWN_RECEIVER = -2;
 constexpr int16_t VXS_CORE_PLATFORM_CUSTOM_COMMAND_ERROR_RECEIVER_NOT_AVAILABLE = -3;
 
 // ---- ASR session module ----
-extern const std::string ASR_CMD_CONFIG;
-extern const std::string ASR_CMD_START;
-extern const std::string ASR_CMD_PUSH_AUDIO;
-extern const std::string ASR_CMD_STOP;
-extern const std::string ASR_CMD_CANCEL;
-extern const std::string ASR_CMD_KWS_LOAD;
-extern const std::string ASR_CMD_KWS_UNLOAD;
+VXS_EXPORT extern const std::string ASR_CMD_CONFIG;
+VXS_EXPORT extern const std::string ASR_CMD_START;
+VXS_EXPORT extern const std::string ASR_CMD_PUSH_AUDIO;
+VXS_EXPORT extern const std::string ASR_CMD_STOP;
+VXS_EXPORT extern const std::string ASR_CMD_CANCEL;
+VXS_EXPORT extern const std::string ASR_CMD_KWS_LOAD;
+VXS_EXPORT extern const std::string ASR_CMD_KWS_UNLOAD;
 // Events for the host; handed to the instance's observer.
-extern const std::string asr_callback_name;
+VXS_EXPORT extern const std::string asr_callback_name;
 
 // ---- Audio input module ----
 extern const std::string MIC_CMD_START;
