@@ -52,17 +52,31 @@ TEST(ContextTeardown, ReleasingTheLastReferenceInsideSendDoesNotDeadlock) {
     vxs::Memory::vxs_weak_ptr<Context> weakContext(instance->context);
     const Context* rawContext = instance->context.getPTR();
 
-    instance->module = RecordingModule::create(instance->context, &journal, "module",
-                                               [&instance](RecordingModule& self, MessagePtr& m) {
-                                                   if (m->name != "release") return;
-                                                   // Work queued behind the release, as when the
-                                                   // host releases inside its callback.
-                                                   self.postTo(self.getSelfPtr(), "after-release");
-                                                   delete instance;
-                                                   instance = nullptr;
-                                               });
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool posted = false;
+    instance->module = RecordingModule::create(instance->context, &journal, "module", [&](RecordingModule& self,
+                                                                                          MessagePtr& m) {
+        if (m->name != "release") return;
+        {
+            // Until the poster has let go of the context it held for posting,
+            // so that the last reference is surely dropped on the queue.
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return posted; });
+        }
+        // Work queued behind the release, as when the host releases inside
+        // its callback.
+        self.postTo(self.getSelfPtr(), "after-release");
+        delete instance;
+        instance = nullptr;
+    });
     vxs::EventManagerWeakPtr moduleRef = instance->module->getSelfPtr();
     instance->module->postTo(moduleRef, "release");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        posted = true;
+        changed.notify_all();
+    }
 
     ASSERT_TRUE(waitUntilDestroyed(weakContext, rawContext));
     EXPECT_TRUE(poolStillDelivers(journal));
