@@ -250,8 +250,10 @@ void RefService::forget_finished() {
         it = it->second->finished(now) ? m_chunked.erase(it) : std::next(it);
     }
     for (auto it = m_single.begin(); it != m_single.end();) {
+        // Closed utterances stay a while, so that late pieces are refused
+        // rather than taken for a new utterance.
         const bool idle = now - it->second->last_activity() > kSingleIdleLifetime;
-        it = (it->second->closed() || idle) ? m_single.erase(it) : std::next(it);
+        it = idle ? m_single.erase(it) : std::next(it);
     }
 }
 
