@@ -13,9 +13,9 @@ namespace vx_dnnvad {
 
 class DownSampler {
 public:
-    static const int kOrder = 19;
-    static const int kBlock = 80;        // input samples per block
-    static const int kBlockOut = kBlock / 2;
+    static constexpr int kOrder = 19;
+    static constexpr int kBlock = 80;  // input samples per block
+    static constexpr int kBlockOut = kBlock / 2;
     static const double kA[kOrder + 1];  // feedback coefficients, a[0] = 1
     static const double kB[kOrder + 1];  // feed-forward coefficients
 

@@ -35,7 +35,7 @@ public:
 
 class FeatureChain {
 public:
-    static const int kFeatures = 26;
+    static constexpr int kFeatures = 26;
 
     // `cmvnPath` may be null: then only log mel energies are produced.
     // `spliceFrames` frames (>= 1) make up the spliced vector.

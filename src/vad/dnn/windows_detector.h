@@ -28,9 +28,9 @@ public:
 
 class WindowsDetector {
 public:
-    static const int kUnits = 9;       // posteriors the decision expects
-    static const int kSmooth = 3;      // frames averaged
-    static const int kMaxWindow = 64;  // largest supported maximum window
+    static constexpr int kUnits = 9;       // posteriors the decision expects
+    static constexpr int kSmooth = 3;      // frames averaged
+    static constexpr int kMaxWindow = 64;  // largest supported maximum window
 
     // Thresholds and window size from `config`; window sizes outside
     // 1..kMaxWindow are clamped.
