@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -253,6 +254,27 @@ TEST(AddressResolver, TimeLimitEndsTheWaitAndALateAnswerChangesNothing) {
     const Outcome outcome = second.get();
     EXPECT_EQ(outcome.error, VXS_ADDR_RESOLVE_OK);
     EXPECT_EQ(outcome.url, "https://192.0.2.2/v2");
+}
+
+}  // namespace
+
+namespace {
+
+// Cancels racing real lookups: every call ends, as resolved or as cancelled.
+TEST(AddressResolver, CancelsRacingLookupsNeverHang) {
+    auto resolver = vxs_address_resolver::allocate();
+    for (int round = 0; round < 40; ++round) {
+        auto waiting = std::async(std::launch::async, [resolver] { return resolve(*resolver, "https://localhost/v2"); });
+        if (round % 2 == 0) std::this_thread::yield();
+        resolver->cancelResolution();
+        ASSERT_EQ(waiting.wait_for(20s), std::future_status::ready) << round;
+        const Outcome outcome = waiting.get();
+        if (outcome.error == VXS_ADDR_RESOLVE_OK) {
+            EXPECT_EQ(outcome.url, "https://127.0.0.1/v2");
+        } else {
+            EXPECT_EQ(outcome.error, VXS_ADDR_RESOLVE_CANCELLED);
+        }
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -254,6 +255,29 @@ TEST_F(AccessTokenTest, NewKeysDuringAFetchDoNotWaitAndReplaceItsAnswer) {
     EXPECT_EQ(get_token(*token).token, "24.token.fresh");
     ASSERT_EQ(requests_made(), 2u);
     EXPECT_NE(s_server->requests().back().body.find("client_id=api-new&"), std::string::npos);
+}
+
+// Getters on several threads while the keys change and waits are cancelled:
+// every call ends with a token or a reason, and the last keys win.
+TEST_F(AccessTokenTest, ConcurrentGettersKeyChangesAndCancelsAllEnd) {
+    s_server->set_default_reply(token_reply("24.token.any"));
+    auto token = vxs_AccessToken::alloc();
+    std::vector<std::future<void>> getters;
+    for (int thread = 0; thread < 4; ++thread) {
+        getters.push_back(std::async(std::launch::async, [token, thread] {
+            for (int call = 0; call < 10; ++call) {
+                bool cancel = false;
+                vxs_shared_ptr<char> reason = make_shared_c_string("");
+                if ((thread + call) % 3 == 0) token->cancelTokenWaitWithHandle(&cancel);
+                const vxs_shared_ptr<char> value = token->getAccessToken(&reason, &cancel);
+                EXPECT_TRUE(value.getPTR() || cancel || text(reason) != "") << thread << "/" << call;
+            }
+        }));
+    }
+    for (int round = 0; round < 6; ++round) set_keys(*token, "api-" + std::to_string(round), "secret");
+    for (auto& getter : getters) ASSERT_EQ(getter.wait_for(60s), std::future_status::ready);
+    EXPECT_EQ(get_token(*token).token, "24.token.any");
+    EXPECT_NE(s_server->requests().back().body.find("client_id=api-5&"), std::string::npos);
 }
 
 TEST_F(AccessTokenTest, CancelWithoutAHandleIsRefused) {
