@@ -29,8 +29,12 @@ Context::~Context() {
 void Context::post(const Memory::vxs_weak_ptr<EventManager>& /*from*/, const Memory::vxs_weak_ptr<EventManager>& to,
                    const MessagePtr& message, uint8_t /*eventPriority*/) {
     ContextPtr self = selfPtr.getPTR();
-    if (!self || !ctxQueue) return;
+    if (self) enqueue(self, to, message);
+}
 
+void Context::enqueue(const ContextPtr& self, const Memory::vxs_weak_ptr<EventManager>& to,
+                      const MessagePtr& message) {
+    if (!ctxQueue) return;
     vxs_shared_ptr<Task> task(new Task());
     task->target = to;
     task->message = message;
@@ -47,8 +51,9 @@ void Context::run(vxs_shared_ptr_base* param) {
     Task* task = holder->getPTR();
     EventManagerPtr target = task->target.getPTR();
     if (!target) return;  // the module is gone: drop the message silently
-    MessagePtr message = task->message;
-    target->send(message);
+    // The task is dropped right after delivery: the module may use (and
+    // even replace) the task's own handle.
+    target->send(task->message);
 }
 
 }  // namespace vxs

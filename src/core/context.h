@@ -58,7 +58,12 @@ public:
     uint32_t postedCount() const { return m_index.load(std::memory_order_relaxed); }
 
 private:
+    friend class EventManager;
+
     Context() = default;
+    // post() for a caller that holds the context already (`self`), which
+    // spares the delivery path a second promotion of selfPtr.
+    void enqueue(const ContextPtr& self, const Memory::vxs_weak_ptr<EventManager>& to, const MessagePtr& message);
 
     Memory::vxs_shared_ptr<Threads::DispatchQueue> ctxQueue;
     Memory::vxs_weak_ptr<Context> selfPtr;
