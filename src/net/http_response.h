@@ -23,8 +23,9 @@ enum HTTP_REQUEST_ERROR : int32_t {
     HTTP_REQUEST_ABORTED = 2,                 // the request was cancelled
     HTTP_REQUEST_CHUNK_REQ_PARAM_INVALID = 3,
     HTTP_REQUEST_CHUNK_REQ_ERROR = 4,         // a chunked transfer failed in transport
-    HTTP_REQUEST_HTTPS_REQ_ERROR = 5,         // a synchronous request failed in transport (connect, TLS)
-    HTTP_REQUEST_HTTPS_REQ_SUC = 6,           // a download connection ended with status 200
+    HTTP_REQUEST_HTTPS_REQ_ERROR = 5,         // a synchronous request, or a download connection before its
+                                              // first piece, failed in transport (connect, TLS)
+    HTTP_REQUEST_HTTPS_REQ_SUC = 6,           // a chunked connection ended with a 2xx status
     HTTP_REQUEST_UNDEFINED_ERROR = 7,         // the body was refused: over the size cap or out of memory
 };
 
