@@ -171,6 +171,10 @@ bool ChunkedUtterance::on_packet(uint8_t type, const uint8_t* payload, size_t si
     cJSON_AddNumberToObject(fields, "type_byte", type);
     cJSON_AddNumberToObject(fields, "size", static_cast<double>(size));
     m_log.record(m_sn, "packet", fields);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed && !m_finish_seen) return false;  // failed or cancelled already
+    }
     if (m_finish_seen) {
         fail(std::string(packet_name(type)) + " packet after the finish packet");
         return false;
@@ -215,6 +219,8 @@ void ChunkedUtterance::upload_ended(const std::string& stream_error) {
         unfinished = !m_closed;
     }
     if (unfinished) fail("upload ended without a finish packet");
+    // The decoder goes back to the pool now rather than with the utterance.
+    m_recognizer.finish();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_upload_over = true;
     m_upload_over_at = std::chrono::steady_clock::now();

@@ -126,9 +126,9 @@ SingleAnswer SingleUtterance::finish(const SingleRequest& request, const FaultPl
         return m_shutting_down || !m_failure.empty() || m_next_index > m_last_index;
     });
     m_closed = true;
+    const std::string text = m_recognizer.finish();
     if (!m_failure.empty()) return error_answer(request, kErrRecognition, m_failure);
     if (!complete || m_shutting_down) return error_answer(request, kErrRecognition, "pieces missing before the last");
-    const std::string text = m_recognizer.finish();
     m_log.record_number(m_sn, "samples", "count", static_cast<double>(m_recognizer.samples_decoded()));
     m_log.record_text(m_sn, "hypothesis", "text", text);
     if (faults.final_delay_ms > 0) {
@@ -147,6 +147,7 @@ SingleAnswer SingleUtterance::handle(const SingleRequest& request, const FaultPl
     m_last_activity = std::chrono::steady_clock::now();
     if (request.idx < kUserCancelIndexBelow) {
         m_closed = true;
+        m_recognizer.finish();  // gives the decoder back
         m_changed.notify_all();
         m_log.record_number(m_sn, "cancelled", "idx", request.idx);
         return SingleAnswer{200, single_answer(request.ptc, 0, request.idx, kResTypeEnd, "", m_sn)};
