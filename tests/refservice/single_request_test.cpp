@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -156,10 +157,16 @@ struct TokenCase {
     bool gives_token;
 };
 
-// A service with one configured client that requires tokens.
+vxs_test::TempDir& log_dir() {
+    static vxs_test::TempDir dir;
+    return dir;
+}
+
+// A service with one configured client that requires tokens, logging to a file.
 refclient::ServiceUnderTest& service() {
     static refclient::ServiceUnderTest guarded = [] {
         vxs::refservice::ServiceOptions options;
+        options.log_path = log_dir().file("events.jsonl");
         options.client_id = "demo-id";
         options.client_secret = "demo-secret";
         options.require_token = true;
@@ -213,6 +220,20 @@ TEST(TokenCheck, SingleRequestsNeedAnIssuedToken) {
     EXPECT_EQ(accepted.status, 200) << accepted.body;
     // Silence: no words, which the service reports as "no result".
     EXPECT_EQ(refclient::number_at(accepted.body, "result.err_no"), -3003) << accepted.body;
+
+    // The log file holds one JSON object per line, the answers included.
+    std::ifstream file(log_dir().file("events.jsonl"));
+    std::string line;
+    int answers_for_good = 0;
+    while (std::getline(file, line)) {
+        cJSON* event = cJSON_Parse(line.c_str());
+        ASSERT_NE(event, nullptr) << line;
+        const std::string sn = cJSON_GetObjectItem(event, "sn")->valuestring;
+        const std::string name = cJSON_GetObjectItem(event, "event")->valuestring;
+        if (sn == "token-good" && name == "answer") ++answers_for_good;
+        cJSON_Delete(event);
+    }
+    EXPECT_EQ(answers_for_good, 1);
 }
 
 }  // namespace
