@@ -18,9 +18,9 @@ the windowed maximum of P falls under 0.51, and during silence (P near 0)
 the confidence is near 0.
 
 The windowed maximum holds a decision for 200 ms after the network lets go,
-so the speech targets of the last END_LEAD frames of every speech run are
-non-speech: the network learns to release at the decay of the last syllable,
-and the detector's end of speech lands close to the real one.
+so the speech targets are the loud core of the speech (corpus.training_targets):
+the network lets go as the last syllable decays, and the detector's end of
+speech lands close to where the labelled speech ends.
 """
 
 import glob
@@ -34,18 +34,22 @@ SEED = 7
 CONTEXT = 16
 HIDDEN = [64, 32]
 OUTPUTS = 9
-EPOCHS = 14
+EPOCHS = 10
 BATCH = 256
 LEARNING_RATE = 2e-3
-END_LEAD = 8
 
 
-def load_set(directory):
+def read_labels(path):
+    with open(path) as f:
+        return np.array([c == "1" for c in f.read().strip()], dtype=np.uint8)
+
+
+def load_set(directory, suffix):
+    """(features, per-frame labels from the files with `suffix`) of every stream."""
     streams = []
     for feat_path in sorted(glob.glob(os.path.join(directory, "*.f32"))):
         feats = np.fromfile(feat_path, dtype="<f4").reshape(-1, 26)
-        with open(feat_path.replace(".f32", ".lab")) as f:
-            labels = np.array([c == "1" for c in f.read().strip()], dtype=np.uint8)
+        labels = read_labels(feat_path.replace(".f32", suffix))
         n = min(len(feats), len(labels))
         streams.append((feats[:n], labels[:n]))
     return streams
@@ -56,21 +60,6 @@ def splice(feats):
     n = len(feats)
     idx = np.arange(n)[:, None] + np.arange(-CONTEXT + 1, 1)[None, :]
     return feats[np.maximum(idx, 0)].reshape(n, CONTEXT * 26)
-
-
-def runs(labels):
-    padded = np.concatenate(([0], labels.astype(np.int8), [0]))
-    edges = np.flatnonzero(np.diff(padded))
-    return list(zip(edges[0::2], edges[1::2]))
-
-
-def speech_targets(labels):
-    out = labels.copy()
-    for start, end in runs(labels):
-        # keep at least half of a short run
-        lead = min(END_LEAD, (end - start) // 2)
-        out[end - lead:end] = 0
-    return out
 
 
 def fexp(y):
@@ -175,8 +164,8 @@ def main():
         sys.exit(__doc__)
     work, out_dir = sys.argv[1], sys.argv[2]
     rng = np.random.default_rng(SEED)
-    train_set = load_set(os.path.join(work, "train"))
-    heldout = load_set(os.path.join(work, "heldout"))
+    train_set = load_set(os.path.join(work, "train"), ".tgt")
+    heldout = load_set(os.path.join(work, "heldout"), ".lab")
     all_feats = np.concatenate([f for f, _ in train_set])
     mean = all_feats.mean(axis=0).astype(np.float32)
     rev_std = (1.0 / (all_feats.std(axis=0) + 1e-3)).astype(np.float32)
@@ -184,15 +173,12 @@ def main():
     mean = np.array(["%.9g" % v for v in mean], dtype=np.float32)
     rev_std = np.array(["%.9g" % v for v in rev_std], dtype=np.float32)
 
-    def prepare(streams, with_targets):
-        xs, ys = [], []
-        for feats, labels in streams:
-            xs.append(splice((feats - mean) * rev_std))
-            ys.append(speech_targets(labels) if with_targets else labels)
-        return np.concatenate(xs).astype(np.float32), np.concatenate(ys)
+    def prepare(streams):
+        xs = [splice((feats - mean) * rev_std) for feats, _ in streams]
+        return np.concatenate(xs).astype(np.float32), np.concatenate([labels for _, labels in streams])
 
-    x, speech = prepare(train_set, True)
-    val = prepare(heldout, False)
+    x, speech = prepare(train_set)
+    val = prepare(heldout)
     print("training frames %d (speech %.1f%%), held-out frames %d" % (len(x), 100 * speech.mean(), len(val[0])))
     layers = train(x, soft_targets(speech), rng, val)
     os.makedirs(out_dir, exist_ok=True)
