@@ -237,3 +237,42 @@ TEST(TokenCheck, SingleRequestsNeedAnIssuedToken) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Listening, AddressesParseAndBothFamiliesServe) {
+    struct Case {
+        const char* text;
+        bool ok;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {{"127.0.0.1:8443", true, "127.0.0.1", 8443}, {"[::1]:0", true, "::1", 0},
+                          {"localhost:1", true, "localhost", 1},      {"127.0.0.1", false, "", 0},
+                          {"[::1:80", false, "", 0},                  {"127.0.0.1:70000", false, "", 0},
+                          {":80", false, "", 0}};
+    for (const Case& c : cases) {
+        vxs::refservice::ListenAddress address;
+        std::string error;
+        EXPECT_EQ(vxs::refservice::parse_listen_address(c.text, &address, &error), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(address.host, c.host);
+            EXPECT_EQ(address.port, c.port);
+        }
+    }
+
+    vxs::refservice::ServiceOptions options;
+    options.listen = {{"127.0.0.1", 0}, {"::1", 0}};
+    refclient::ServiceUnderTest both = refclient::start_service(options);
+    if (!both.service) GTEST_SKIP() << "no IPv6 loopback here";
+    const auto addresses = both.service->addresses();
+    ASSERT_EQ(addresses.size(), 2u);
+    for (const auto& address : addresses) {
+        EXPECT_GT(address.port, 0);
+        const auto answer = refclient::post(vxs::refservice::https_url(address) + "/oauth/2.0/token", both.ca_pem,
+                                            "grant_type=client_credentials&client_id=a&client_secret=b");
+        EXPECT_EQ(answer.status, 200) << vxs::refservice::https_url(address) << " " << answer.curl_code;
+    }
+}
+
+}  // namespace
