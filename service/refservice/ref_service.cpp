@@ -302,6 +302,9 @@ void RefService::handle_upload(const httplib::Request& request, httplib::Respons
     m_log.record_text(sn, "upload_open", "path", request.path);
     if (plan.up_status != 0) {
         utterance->upload_refused(plan.up_status);
+        // The body is read to its end first: a client still sending would
+        // see a broken connection instead of the status.
+        reader([](const char*, size_t) { return true; });
         return answer_text(response, plan.up_status, "upload refused by fault injection");
     }
     utterance->upload_started();
