@@ -5,13 +5,29 @@ namespace Memory {
 
 vxs_shared_ptr_control_object::vxs_shared_ptr_control_object(void* object,
                                                              vxs_object_destructor destructor)
-    : AppMutex(false),
-      ptrRefCount(1),
+    : ptrRefCount(1),
       selfRefCount(1),
       managedPointer(object),
       customDestructor(nullptr),
       objectDestructor(destructor),
       enableTrace(false) {}
+
+namespace {
+
+// Takes a strong count only while one is still held by someone: a count that
+// has reached zero means the object is being or has been destroyed.
+bool acquireStrongCount(vxs_shared_ptr_control_object* control) {
+    uint32_t count = control->ptrRefCount.load(std::memory_order_relaxed);
+    while (count != 0) {
+        if (control->ptrRefCount.compare_exchange_weak(count, count + 1, std::memory_order_acq_rel,
+                                                       std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 vxs_shared_ptr_base::vxs_shared_ptr_base(bool strong)
     : controlObject(nullptr), typedObject(nullptr), isStrong(strong) {}
@@ -25,9 +41,7 @@ bool vxs_shared_ptr_base::isEqualToManagedPtr(const vxs_shared_ptr_base* other) 
 }
 
 uint32_t vxs_shared_ptr_base::strongCount() const {
-    if (!controlObject) return 0;
-    Threads::Synchronization::AppLock lock(controlObject);
-    return controlObject->ptrRefCount;
+    return controlObject ? controlObject->ptrRefCount.load(std::memory_order_acquire) : 0;
 }
 
 void vxs_shared_ptr_base::copyControlObject_base(const vxs_shared_ptr_base* source) {
@@ -38,16 +52,14 @@ void vxs_shared_ptr_base::copyControlObjectAs(const vxs_shared_ptr_base* source,
     vxs_shared_ptr_control_object* control = source ? source->controlObject : nullptr;
     bool alive = false;
     if (control) {
-        Threads::Synchronization::AppLock lock(control);
-        control->selfRefCount += 1;
-        if (isStrong) control->ptrRefCount += 1;
-        alive = control->managedPointer != nullptr;
+        // Count the new reference before dropping the old one, so that
+        // assigning a pointer to itself keeps the object.
+        control->selfRefCount.fetch_add(1, std::memory_order_relaxed);
+        if (isStrong) alive = object != nullptr && acquireStrongCount(control);
     }
     releaseManagedPointer();
     controlObject = control;
-    // A strong handle taken while the object lived keeps it alive, so it may
-    // answer getPTR() from its own copy without locking; a weak handle keeps
-    // the address only for later promotions.
+    // A weak handle keeps the address for later promotions.
     typedObject = (control && (alive || !isStrong)) ? object : nullptr;
 }
 
@@ -60,37 +72,27 @@ void vxs_shared_ptr_base::adoptNewObject(void* object, vxs_object_destructor des
 void vxs_shared_ptr_base::releaseManagedPointer() {
     vxs_shared_ptr_control_object* control = controlObject;
     if (!control) return;
+    const bool heldStrongCount = holdsStrongCount();
     controlObject = nullptr;
     typedObject = nullptr;
 
-    control->Lock();
-    if (isStrong) control->ptrRefCount -= 1;
-    if (isStrong && control->ptrRefCount == 0 && control->managedPointer) {
-        void* object = control->managedPointer;
-        control->managedPointer = nullptr;
-        control->Unlock();
-        // The destructor runs outside the lock, exactly once; it may release
-        // other pointers that share this control object.
-        control->objectDestructor(control, object);
-        control->Lock();
+    if (heldStrongCount && control->ptrRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        // The last owner: destroy the object exactly once. Its destructor may
+        // release other pointers that share this control object.
+        void* object = control->managedPointer.exchange(nullptr, std::memory_order_acq_rel);
+        if (object) control->objectDestructor(control, object);
     }
-    control->selfRefCount -= 1;
-    const bool last = control->selfRefCount == 0;
-    control->Unlock();
-    if (last) delete control;
+    if (control->selfRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete control;
 }
 
 void* vxs_shared_ptr_base::rawManagedPointer() const {
     if (!controlObject) return nullptr;
     if (isStrong) return typedObject;
-    Threads::Synchronization::AppLock lock(controlObject);
-    return controlObject->managedPointer ? typedObject : nullptr;
+    return controlObject->managedPointer.load(std::memory_order_acquire) ? typedObject : nullptr;
 }
 
 void vxs_shared_ptr_base::setCustomDestructorBase(vxs_custom_destructor destructor) {
-    if (!controlObject) return;
-    Threads::Synchronization::AppLock lock(controlObject);
-    controlObject->customDestructor = destructor;
+    if (controlObject) controlObject->customDestructor.store(destructor);
 }
 
 }  // namespace Memory

@@ -7,9 +7,9 @@
 #ifndef VXS_CORE_SHARED_PTR_H
 #define VXS_CORE_SHARED_PTR_H
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
-
-#include "threads/app_mutex.h"
 
 namespace vxs {
 namespace Memory {
@@ -21,16 +21,20 @@ class vxs_shared_ptr_control_object;
 typedef void (*vxs_object_destructor)(vxs_shared_ptr_control_object*, void*);
 typedef void (*vxs_custom_destructor)(void*);
 
-class vxs_shared_ptr_control_object : public Threads::Synchronization::AppMutex {
+// One per managed object. The counts are atomic: copies and releases on
+// different threads need no lock, and a weak pointer promotes only while the
+// object still has a strong owner.
+class vxs_shared_ptr_control_object {
 public:
     vxs_shared_ptr_control_object(void* object, vxs_object_destructor destructor);
-    ~vxs_shared_ptr_control_object() override = default;
+    vxs_shared_ptr_control_object(const vxs_shared_ptr_control_object&) = delete;
+    vxs_shared_ptr_control_object& operator=(const vxs_shared_ptr_control_object&) = delete;
 
-    uint32_t ptrRefCount;      // strong pointers
-    uint32_t selfRefCount;     // pointers of either kind
-    void* managedPointer;      // null once the object has been destroyed
-    vxs_custom_destructor customDestructor;  // replaces delete when set (arrays)
-    vxs_object_destructor objectDestructor;  // typed deleter of the owning type
+    std::atomic<uint32_t> ptrRefCount;       // strong pointers that keep the object alive
+    std::atomic<uint32_t> selfRefCount;      // pointers of either kind
+    std::atomic<void*> managedPointer;       // null once the object has been destroyed
+    std::atomic<vxs_custom_destructor> customDestructor;  // replaces delete when set (arrays)
+    const vxs_object_destructor objectDestructor;         // typed deleter of the owning type
     bool enableTrace;
 };
 
@@ -60,6 +64,10 @@ protected:
     void* rawManagedPointer() const;
     void setCustomDestructorBase(vxs_custom_destructor destructor);
     static void emptyDestructor(void*) {}
+
+    // A strong handle holds one of the object's strong counts exactly when it
+    // has an object; one promoted after the object died holds none.
+    bool holdsStrongCount() const { return isStrong && typedObject != nullptr; }
 
     vxs_shared_ptr_control_object* controlObject;
     void* typedObject;  // the object as this handle's pointee type
@@ -132,8 +140,8 @@ public:
     void setCustomDestructor(vxs_custom_destructor destructor) { setCustomDestructorBase(destructor); }
     static void arrayDestructor(void* object) { delete[] static_cast<T*>(object); }
     static void deleteManagedPointer(vxs_shared_ptr_control_object* control, void* object) {
-        if (control->customDestructor) {
-            control->customDestructor(object);
+        if (vxs_custom_destructor custom = control->customDestructor.load()) {
+            custom(object);
         } else {
             delete static_cast<T*>(object);
         }

@@ -64,6 +64,12 @@ void AppConditionMutex::unlockWithCondition(int condition) {
     Unlock();
 }
 
+void AppConditionMutex::unlockWithConditionThenWake(int condition) {
+    iCurrentCondition = condition;
+    Unlock();
+    broadcast();
+}
+
 void AppConditionMutex::lockWhenFlags(int flags) {
     Lock();
     while ((iCurrentCondition & flags) != flags) wait();

@@ -54,6 +54,11 @@ public:
 
     void lockWhenCondition(int condition);
     void unlockWithCondition(int condition);
+    // As unlockWithCondition, but wakes the waiters after unlocking, so that a
+    // woken thread does not block again at once on the mutex. Only for a mutex
+    // that outlives every waiter (never a caller's on-stack completion mutex,
+    // which its waiter may destroy as soon as the condition is visible).
+    void unlockWithConditionThenWake(int condition);
     void lockWhenFlags(int flags);
     void lockWhenNotFlags(int flags);
     void unlockSettingFlags(int flags);

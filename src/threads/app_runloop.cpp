@@ -72,7 +72,8 @@ bool AppRunloop::pushTask(const vxs_shared_ptr<ASRDispatchTaskBase>& task, int p
         return false;
     }
     iRunLoopTasks[priority].push_back(task);
-    iTaskArrayMutex->unlockWithCondition(kTaskWaiting);
+    // The task mutex lives as long as the run loop, which the caller holds.
+    iTaskArrayMutex->unlockWithConditionThenWake(kTaskWaiting);
     return true;
 }
 
@@ -93,7 +94,7 @@ vxs_shared_ptr<ASRDispatchTaskBase> AppRunloop::popTask() {
                 break;
             }
         }
-        iTaskArrayMutex->unlockWithCondition(moreWaiting ? kTaskWaiting : kNoTaskWaiting);
+        iTaskArrayMutex->unlockWithConditionThenWake(moreWaiting ? kTaskWaiting : kNoTaskWaiting);
         if (task) return task;
     }
 }

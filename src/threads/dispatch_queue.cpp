@@ -174,7 +174,8 @@ vxs_shared_ptr<DispatchQueueTask> DispatchQueue::dispatchQueueTaskFinished() {
     } else if (allowedConcurrent >= concurrentMax && state != kQueueAccepting) {
         state = kQueueStopped;
     }
-    taskMutex->unlockWithCondition(state);
+    // The launcher holds the queue, so its mutex outlives this wake-up.
+    taskMutex->unlockWithConditionThenWake(state);
     return next;
 }
 
