@@ -14,6 +14,7 @@
 #include "net/http_request_maker.h"
 #include "net/tls_settings.h"
 #include "support/loopback_https_server.h"
+#include "support/trusted_loopback.h"
 #include "support/test_ca.h"
 
 namespace {
@@ -68,23 +69,19 @@ int unused_port() {
 class HttpExecuteTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = new vxs_test::TempDir();
-        s_ca = TestCa::create("vxs test root").release();
-        ASSERT_NE(s_ca, nullptr);
-        ASSERT_TRUE(s_ca->write_cert_pem(s_dir->file("ca.pem")));
-        s_server = new LoopbackHttpsServer(s_ca->issue_loopback_certificate());
-        ASSERT_TRUE(s_server->start());
+        s_env = vxs_test::TrustedLoopback::start("vxs test root").release();
+        ASSERT_NE(s_env, nullptr);
+        s_ca = &s_env->ca();
+        s_server = &s_env->server();
     }
     static void TearDownTestSuite() {
-        delete s_server;
-        delete s_ca;
-        delete s_dir;
+        delete s_env;
+        s_env = nullptr;
         s_server = nullptr;
         s_ca = nullptr;
-        s_dir = nullptr;
     }
     void SetUp() override {
-        vxs::Networking::set_ca_bundle_path(s_dir->file("ca.pem"));
+        vxs::Networking::set_ca_bundle_path(s_env->caBundlePath());
         s_server->set_default_reply(ScriptedReply());
     }
     void TearDown() override {
@@ -95,12 +92,12 @@ protected:
     static std::string url(const std::string& path) { return s_server->url("localhost", path); }
     static size_t request_count() { return s_server->requests().size(); }
 
-    static vxs_test::TempDir* s_dir;
+    static vxs_test::TrustedLoopback* s_env;
     static TestCa* s_ca;
     static LoopbackHttpsServer* s_server;
 };
 
-vxs_test::TempDir* HttpExecuteTest::s_dir = nullptr;
+vxs_test::TrustedLoopback* HttpExecuteTest::s_env = nullptr;
 TestCa* HttpExecuteTest::s_ca = nullptr;
 LoopbackHttpsServer* HttpExecuteTest::s_server = nullptr;
 

@@ -19,6 +19,7 @@
 #include "net/tls_settings.h"
 #include "net_chunked/streaming_upload_server.h"
 #include "support/loopback_https_server.h"
+#include "support/trusted_loopback.h"
 #include "support/test_ca.h"
 #include "threads/global_thread_pool.h"
 
@@ -221,27 +222,23 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new SmallP
 class ChunkedTaskTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = new vxs_test::TempDir();
-        s_ca = TestCa::create("vxs chunked test root").release();
-        ASSERT_NE(s_ca, nullptr);
-        ASSERT_TRUE(s_ca->write_cert_pem(s_dir->file("ca.pem")));
-        s_server = new LoopbackHttpsServer(s_ca->issue_loopback_certificate());
-        ASSERT_TRUE(s_server->start());
+        s_env = vxs_test::TrustedLoopback::start("vxs chunked test root").release();
+        ASSERT_NE(s_env, nullptr);
+        s_ca = &s_env->ca();
+        s_server = &s_env->server();
         s_uploads = new StreamingUploadServer(s_ca->issue_loopback_certificate());
         ASSERT_TRUE(s_uploads->start());
     }
     static void TearDownTestSuite() {
         delete s_uploads;
-        delete s_server;
-        delete s_ca;
-        delete s_dir;
+        delete s_env;
+        s_env = nullptr;
         s_uploads = nullptr;
         s_server = nullptr;
         s_ca = nullptr;
-        s_dir = nullptr;
     }
     void SetUp() override {
-        vxs::Networking::set_ca_bundle_path(s_dir->file("ca.pem"));
+        vxs::Networking::set_ca_bundle_path(s_env->caBundlePath());
         s_server->set_default_reply(ScriptedReply());
         s_uploads->set_status(200);
     }
@@ -259,14 +256,14 @@ protected:
         return hosts;
     }
 
-    static vxs_test::TempDir* s_dir;
+    static vxs_test::TrustedLoopback* s_env;
     static TestCa* s_ca;
     static LoopbackHttpsServer* s_server;
     // Uploads go here: it records bodies as sent, declared encoding or not.
     static StreamingUploadServer* s_uploads;
 };
 
-vxs_test::TempDir* ChunkedTaskTest::s_dir = nullptr;
+vxs_test::TrustedLoopback* ChunkedTaskTest::s_env = nullptr;
 TestCa* ChunkedTaskTest::s_ca = nullptr;
 LoopbackHttpsServer* ChunkedTaskTest::s_server = nullptr;
 StreamingUploadServer* ChunkedTaskTest::s_uploads = nullptr;

@@ -18,6 +18,7 @@
 #include "net/tls_settings.h"
 #include "net/token_endpoint.h"
 #include "support/loopback_https_server.h"
+#include "support/trusted_loopback.h"
 #include "support/test_ca.h"
 
 namespace {
@@ -76,20 +77,17 @@ Fetched get_token(vxs_AccessToken& token) {
 class AccessTokenTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = new vxs_test::TempDir();
-        s_ca = TestCa::create("vxs token test root").release();
-        ASSERT_NE(s_ca, nullptr);
-        ASSERT_TRUE(s_ca->write_cert_pem(s_dir->file("ca.pem")));
-        s_server = new LoopbackHttpsServer(s_ca->issue_loopback_certificate());
-        ASSERT_TRUE(s_server->start());
+        s_env = vxs_test::TrustedLoopback::start("vxs token test root").release();
+        ASSERT_NE(s_env, nullptr);
+        s_ca = &s_env->ca();
+        s_server = &s_env->server();
     }
     static void TearDownTestSuite() {
-        delete s_server;
-        delete s_ca;
-        delete s_dir;
+        delete s_env;
+        s_env = nullptr;
     }
     void SetUp() override {
-        vxs::Networking::set_ca_bundle_path(s_dir->file("ca.pem"));
+        vxs::Networking::set_ca_bundle_path(s_env->caBundlePath());
         vxs::Networking::set_access_token_url(service_url());
         s_server->set_default_reply(json_reply("{\"error\":\"unscripted\"}", 500));
         m_requests_before = s_server->requests().size();
@@ -106,13 +104,13 @@ protected:
         token.setKeys(make_shared_c_string(api), make_shared_c_string(secret));
     }
 
-    static vxs_test::TempDir* s_dir;
+    static vxs_test::TrustedLoopback* s_env;
     static TestCa* s_ca;
     static LoopbackHttpsServer* s_server;
     size_t m_requests_before = 0;
 };
 
-vxs_test::TempDir* AccessTokenTest::s_dir = nullptr;
+vxs_test::TrustedLoopback* AccessTokenTest::s_env = nullptr;
 TestCa* AccessTokenTest::s_ca = nullptr;
 LoopbackHttpsServer* AccessTokenTest::s_server = nullptr;
 
@@ -290,7 +288,7 @@ TEST_F(AccessTokenTest, TraceLogCarriesNeitherTheSecretNorTheToken) {
     const std::string api = "apikey7Qw2Lr9Zp4Xv";
     const std::string secret = "sk0Yb3Hq8Tn5Wc1Mf6";
     const std::string issued = "24.a1b2c3d4e5f6.2592000.1712345678.282335-11";
-    const std::string log_path = s_dir->file("token.log");
+    const std::string log_path = s_env->dir().file("token.log");
     ASSERT_TRUE(vxs::LogFile::open_log_file(log_path.c_str(), 0));
     const int level = vxs::get_current_log_level();
     vxs::set_log_level(vxs::kLogTrace);
