@@ -15,14 +15,14 @@ namespace {
 
 // Owns one parsed tree for the scope.
 class JsonTree {
-public:
+  public:
     explicit JsonTree(cJSON* tree) : m_tree(tree) {}
     ~JsonTree() { cJSON_Delete(m_tree); }
     JsonTree(const JsonTree&) = delete;
     JsonTree& operator=(const JsonTree&) = delete;
     cJSON* get() const { return m_tree; }
 
-private:
+  private:
     cJSON* m_tree;
 };
 
@@ -48,7 +48,8 @@ void mark_error_if_failed(ASRResult* result) {
 // (65536 would truncate to 0, i.e. success) or is not whole stays an error.
 int16_t server_err_no_of(const cJSON* number) {
     const double value = number->valuedouble;
-    if (std::isfinite(value) && value == std::floor(value) && value >= INT16_MIN && value <= INT16_MAX) {
+    if (std::isfinite(value) && value == std::floor(value) && value >= INT16_MIN &&
+        value <= INT16_MAX) {
         return static_cast<int16_t>(value);
     }
     VXS_LOG_WARN("[ASRResponse] err_no %.17g out of range, taken as a server error", value);
@@ -95,7 +96,8 @@ std::string confusion_network_text(const cJSON* content) {
 const cJSON* search_mode_items(const cJSON* answer) {
     const cJSON* items = get_json_item(get_json_item(answer, "content"), "item");
     if (cJSON_IsArray(items)) return items;
-    VXS_LOG_INFO("[ASRResponse::parse_partial_result] content item not found: %s", unformatted_json(answer).c_str());
+    VXS_LOG_INFO("[ASRResponse::parse_partial_result] content item not found: %s",
+                 unformatted_json(answer).c_str());
     return nullptr;
 }
 
@@ -122,8 +124,10 @@ ASRResponse::ASRResponse(int32_t index, const char* data, uint32_t length)
         _data_alloc_failed = true;
         return;
     }
-    if (hasData) memcpy(buffer, data, size);
-    else buffer[0] = '\0';
+    if (hasData)
+        memcpy(buffer, data, size);
+    else
+        buffer[0] = '\0';
     buffer[size] = '\0';
     _data = Memory::vxs_shared_ptr<char>(buffer);
     _data.setCustomDestructor(&Memory::vxs_shared_ptr<char>::arrayDestructor);
@@ -140,14 +144,22 @@ bool ASRResponse::report_missing_data(ASRResult* result) const {
 std::string ASRResponse::get_server_err_desc(int err_no) {
     VXS_LOG_ERROR("[ASRResponse::get_server_err_desc]err_no is: %d", err_no);
     switch (err_no) {
-        case 0: return "Server response ok.";
-        case -3001: return "Server parameters invalid.";
-        case -3002: return "Server recognition failed.";
-        case -3003: return "Server find no recognition result.";
-        case -3004: return "Server app name unknown.";
-        case -3005: return "Server speech quality problem.";
-        case -3006: return "Server speech too long.";
-        default: return "Server unkown error.";
+        case 0:
+            return "Server response ok.";
+        case -3001:
+            return "Server parameters invalid.";
+        case -3002:
+            return "Server recognition failed.";
+        case -3003:
+            return "Server find no recognition result.";
+        case -3004:
+            return "Server app name unknown.";
+        case -3005:
+            return "Server speech quality problem.";
+        case -3006:
+            return "Server speech too long.";
+        default:
+            return "Server unkown error.";
     }
 }
 
@@ -157,8 +169,9 @@ void ASRResponse::get_err_no_in_search_mode(const cJSON* answer, ASRResult* resu
     if (read_number(get_json_item(answer, "result"), "err_no", &errNo)) {
         store_server_err_no(errNo, result);
     } else {
-        set_local_error(result, "[ASRResponse::get_err_no_in_search_mode]err_no item not found, response: " +
-                                    unformatted_json(answer));
+        set_local_error(
+            result, "[ASRResponse::get_err_no_in_search_mode]err_no item not found, response: " +
+                        unformatted_json(answer));
     }
 }
 
@@ -169,8 +182,9 @@ void ASRResponse::get_err_no_in_input_mode(const cJSON* answer, ASRResult* resul
     if (read_number(get_json_item(first, "result"), "err_no", &errNo)) {
         store_server_err_no(errNo, result);
     } else {
-        set_local_error(result, "[ASRResponse::get_err_no_in_input_mode]err_no item not found, response: " +
-                                    unformatted_json(answer));
+        set_local_error(result,
+                        "[ASRResponse::get_err_no_in_input_mode]err_no item not found, response: " +
+                            unformatted_json(answer));
     }
 }
 
@@ -190,7 +204,8 @@ void ASRResponse::parse_partial_result(const cJSON* answer, ASRResult* result) {
     const cJSON* index = nullptr;
     const cJSON* resType = nullptr;
     if (!read_number(body, "idx", &index)) {
-        set_local_error(result, "[ASRResponse::parse_partial_result] idx item not found:" + unformatted_json(answer));
+        set_local_error(result, "[ASRResponse::parse_partial_result] idx item not found:" +
+                                    unformatted_json(answer));
     } else {
         result->_index = index->valueint;
         if (!read_number(body, "res_type", &resType)) {
@@ -213,11 +228,12 @@ void ASRResponse::create_result(ASRResult* result, TVXVoiceRecognitionResultType
         set_local_error(result, "[ASRResponse::create_result] parse json failed");
     } else {
         parse_partial_result(answer.get(), result);
-        if (result->_err_no == 0 &&
-            (result->_res_type == ASR_RES_TYPE_SINGLE_FINISH || result->_res_type == ASR_RES_TYPE_MULTI_FINISH)) {
+        if (result->_err_no == 0 && (result->_res_type == ASR_RES_TYPE_SINGLE_FINISH ||
+                                     result->_res_type == ASR_RES_TYPE_MULTI_FINISH)) {
             result->_type = resultType;
         }
-        if (result->_err_no != 0) VXS_LOG_ERROR("[ASRResponse::create_result] parse_partial_result failed");
+        if (result->_err_no != 0)
+            VXS_LOG_ERROR("[ASRResponse::create_result] parse_partial_result failed");
     }
     mark_error_if_failed(result);
 }
@@ -230,16 +246,19 @@ void ASRResponse::fill_cn_result(const cJSON* answer, ASRResult* result) {
     const cJSON* index = nullptr;
     const cJSON* resType = nullptr;
     if (body == nullptr) {
-        set_local_error(result, "[ASRResponse::create_cn_result] result item not found: " + unformatted_json(answer));
+        set_local_error(result, "[ASRResponse::create_cn_result] result item not found: " +
+                                    unformatted_json(answer));
         return;
     }
     if (!read_number(body, "idx", &index)) {
-        set_local_error(result, "[ASRResponse::create_cn_result] idx item not found: " + unformatted_json(body));
+        set_local_error(result, "[ASRResponse::create_cn_result] idx item not found: " +
+                                    unformatted_json(body));
         return;
     }
     result->_index = index->valueint;
     if (!read_number(body, "res_type", &resType)) {
-        set_local_error(result, "[ASRResponse::create_cn_result] res_type item not found: " + unformatted_json(body));
+        set_local_error(result, "[ASRResponse::create_cn_result] res_type item not found: " +
+                                    unformatted_json(body));
         return;
     }
     result->_res_type = static_cast<ASR_RES_TYPE>(resType->valueint);
@@ -247,9 +266,11 @@ void ASRResponse::fill_cn_result(const cJSON* answer, ASRResult* result) {
     const cJSON* content = get_json_item(first, "content");
     cJSON* recognition = cJSON_CreateArray();
     if (cJSON_IsArray(content)) {
-        cJSON_AddItemToArray(recognition, cJSON_CreateString(confusion_network_text(content).c_str()));
+        cJSON_AddItemToArray(recognition,
+                             cJSON_CreateString(confusion_network_text(content).c_str()));
     } else {
-        VXS_LOG_INFO("[ASRResponse::create_cn_result] content item not found: %s", unformatted_json(answer).c_str());
+        VXS_LOG_INFO("[ASRResponse::create_cn_result] content item not found: %s",
+                     unformatted_json(answer).c_str());
     }
     set_result_text(recognition, answer, result);
     cJSON_Delete(recognition);
@@ -294,18 +315,21 @@ void ASRResponse::create_chunk_result(ASRResult* result) {
         return;
     }
     const uint8_t* record = reinterpret_cast<const uint8_t*>(_data.getPTR());
-    VXS_LOG_DEBUG("[ASRResponse::create_chunk_result] record head: %02x %02x %02x %02x %02x", record[0], record[1],
-                  record[2], record[3], record[4]);
+    VXS_LOG_DEBUG("[ASRResponse::create_chunk_result] record head: %02x %02x %02x %02x %02x",
+                  record[0], record[1], record[2], record[3], record[4]);
     // The header's length must describe exactly these bytes; anything else
     // means the stream is out of step and nothing in it can be trusted.
     size_t recordSize = 0;
-    if (frame_download_record(record, _data_len, &recordSize) != DOWNLOAD_RECORD_COMPLETE || recordSize != _data_len) {
-        set_local_error(result, "[ASRResponse::create_chunk_result]record length does not match the data");
+    if (frame_download_record(record, _data_len, &recordSize) != DOWNLOAD_RECORD_COMPLETE ||
+        recordSize != _data_len) {
+        set_local_error(result,
+                        "[ASRResponse::create_chunk_result]record length does not match the data");
         mark_error_if_failed(result);
         return;
     }
     const char* payload = _data.getPTR() + DOWNLOAD_RECORD_PAYLOAD_OFFSET;
-    const uint32_t payloadLength = _data_len - static_cast<uint32_t>(DOWNLOAD_RECORD_PAYLOAD_OFFSET);
+    const uint32_t payloadLength =
+        _data_len - static_cast<uint32_t>(DOWNLOAD_RECORD_PAYLOAD_OFFSET);
     switch (record[4]) {
         case DOWNLOAD_RECORD_PARTIAL:
         case DOWNLOAD_RECORD_FINAL: {
@@ -315,7 +339,8 @@ void ASRResponse::create_chunk_result(ASRResult* result) {
                 // otherwise end the utterance with neither a result nor an error.
                 if (!partial) {
                     result->_res_type = ASR_RES_TYPE_SINGLE_FINISH;
-                    set_local_error(result, "[ASRResponse::create_chunk_result]not enough response data");
+                    set_local_error(result,
+                                    "[ASRResponse::create_chunk_result]not enough response data");
                 }
                 break;
             }

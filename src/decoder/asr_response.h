@@ -20,7 +20,7 @@
 namespace vxs {
 
 class ASRResponse {
-public:
+  public:
     // Copies `length` bytes of one answer (no terminator needed). Without data
     // (null or zero length) it holds one byte 0 and `_data_len` 1.
     ASRResponse(int32_t index, const char* data, uint32_t length);
@@ -32,7 +32,9 @@ public:
     // `_data` holds a search-mode answer; a final one gets `resultType`.
     void create_result(ASRResult* result, TVXVoiceRecognitionResultType resultType);
     void create_nbest_result(ASRResult* result) { create_result(result, EVR_RESULT_TYPE_NBEST); }
-    void create_json_res_result(ASRResult* result) { create_result(result, EVR_RESULT_TYPE_RESOURCE); }
+    void create_json_res_result(ASRResult* result) {
+        create_result(result, EVR_RESULT_TYPE_RESOURCE);
+    }
     void create_talk_result(ASRResult* result) { create_json_res_result(result); }
     // `_data` holds an input-mode answer (or, without "idxs", a search-mode one).
     void create_cn_result(ASRResult* result);
@@ -46,7 +48,7 @@ public:
     // The fixed text of a server error number (logged at ERROR level).
     static std::string get_server_err_desc(int err_no);
 
-private:
+  private:
     void parse_chunk_json(const char* payload, uint32_t length, ASRResult* result);
     void fill_cn_result(const cJSON* answer, ASRResult* result);
     // True (and `result` marked) when the data buffer could not be allocated.

@@ -49,7 +49,7 @@ constexpr int16_t ASR_LOCAL_PARSE_ERR_NO = -1000;
 constexpr int16_t ASR_SERVER_ERR_NO_UNKNOWN = -3000;
 
 class ASRResult {
-public:
+  public:
     ASRResult();
     explicit ASRResult(int16_t errNo);
 

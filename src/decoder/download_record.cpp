@@ -7,8 +7,10 @@ uint32_t read_download_record_length(const uint8_t* bytes) {
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-DownloadRecordFrame frame_download_record(const uint8_t* bytes, size_t available, size_t* recordSize) {
-    if (bytes == nullptr || available < DOWNLOAD_RECORD_HEADER_BYTES) return DOWNLOAD_RECORD_NEED_MORE;
+DownloadRecordFrame frame_download_record(const uint8_t* bytes, size_t available,
+                                          size_t* recordSize) {
+    if (bytes == nullptr || available < DOWNLOAD_RECORD_HEADER_BYTES)
+        return DOWNLOAD_RECORD_NEED_MORE;
     // 64-bit so that a length near 2^32 cannot wrap the record size.
     const uint64_t length = read_download_record_length(bytes);
     if (length == 0 || length > DOWNLOAD_RECORD_MAX_LENGTH) return DOWNLOAD_RECORD_INVALID;

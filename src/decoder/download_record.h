@@ -40,7 +40,8 @@ uint32_t read_download_record_length(const uint8_t* bytes);
 // `recordSize` (if not null) is its whole size, header included. A length is
 // judged as soon as the header is there, so an invalid one never waits for
 // more bytes.
-DownloadRecordFrame frame_download_record(const uint8_t* bytes, size_t available, size_t* recordSize);
+DownloadRecordFrame frame_download_record(const uint8_t* bytes, size_t available,
+                                          size_t* recordSize);
 
 }  // namespace vxs
 

@@ -13,7 +13,8 @@ namespace answers_test {
 // Header with an explicit length field, then the type byte and payload.
 inline std::string record_with_length(uint32_t length, uint8_t type, const std::string& payload) {
     std::string bytes;
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((length >> shift) & 0xFF));
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<char>((length >> shift) & 0xFF));
     bytes.push_back(static_cast<char>(type));
     return bytes + payload;
 }
@@ -30,7 +31,8 @@ inline std::string result_text(const std::string& recognition, const std::string
 
 inline vxs::ASRResult parse_chunk(const std::string& bytes) {
     vxs::ASRResult result;
-    vxs::ASRResponse(0, bytes.data(), static_cast<uint32_t>(bytes.size())).create_chunk_result(&result);
+    vxs::ASRResponse(0, bytes.data(), static_cast<uint32_t>(bytes.size()))
+        .create_chunk_result(&result);
     return result;
 }
 

@@ -1,3 +1,5 @@
+#include "decoder/asr_result.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "decoder/asr_response.h"
-#include "decoder/asr_result.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ TEST(ServerErrorText, EveryNumberHasItsFixedText) {
         {-1000, "Server unkown error."},
         {1, "Server unkown error."},
     };
-    for (const auto& c : cases) EXPECT_EQ(vxs::ASRResponse::get_server_err_desc(c.first), c.second) << c.first;
+    for (const auto& c : cases)
+        EXPECT_EQ(vxs::ASRResponse::get_server_err_desc(c.first), c.second) << c.first;
 }
 
 TEST(AsrResult, CreatedEmptyAndClearedBackToEmpty) {
@@ -37,7 +39,8 @@ TEST(AsrResult, CreatedEmptyAndClearedBackToEmpty) {
     std::string record("\x00\x00\x00\x00\xF1", 5);
     record[0] = static_cast<char>(sizeof(answer));  // 1 + payload length (payload without NUL)
     record += std::string(answer, sizeof(answer) - 1);
-    vxs::ASRResponse(0, record.data(), static_cast<uint32_t>(record.size())).create_chunk_result(result.getPTR());
+    vxs::ASRResponse(0, record.data(), static_cast<uint32_t>(record.size()))
+        .create_chunk_result(result.getPTR());
     result->set_index(9);
     result->m_httpError = 500;
     result->m_localError = 4;

@@ -18,7 +18,8 @@ using answers_test::result_text;
 const char kWordA[] = R"({"err_no":0,"result":{"word":["a"]}})";
 const char kParseFailed[] = "[ASRResponse::create_result] parse json failed";
 const char kErrNoMissing[] = "[ASRResponse::create_chunk_result]err_no item not found";
-const char kLengthMismatch[] = "[ASRResponse::create_chunk_result]record length does not match the data";
+const char kLengthMismatch[] =
+    "[ASRResponse::create_chunk_result]record length does not match the data";
 const char kUnknown[] = "Server unkown error.";
 
 struct ChunkCase {
@@ -49,25 +50,29 @@ TEST(ChunkRecord, JsonRecordsCarryTheWordsAndTheWholeAnswer) {
     const std::string resultNotObject = R"({"err_no":0,"result":"a"})";
     const std::string twoWords = R"({"err_no":0,"result":{"word":["a b","c"],"idx":3}})";
     const std::vector<ChunkCase> cases = {
-        {"partial", record(0xF0, kWordA), vxs::ASR_RES_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_PARTIAL, 0, ok,
-         result_text(R"(["a"])", kWordA)},
-        {"final", record(0xF1, kWordA), vxs::ASR_RES_TYPE_SINGLE_FINISH, vxs::EVR_RESULT_TYPE_FINISH, 0, ok,
-         result_text(R"(["a"])", kWordA)},
+        {"partial", record(0xF0, kWordA), vxs::ASR_RES_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_PARTIAL,
+         0, ok, result_text(R"(["a"])", kWordA)},
+        {"final", record(0xF1, kWordA), vxs::ASR_RES_TYPE_SINGLE_FINISH,
+         vxs::EVR_RESULT_TYPE_FINISH, 0, ok, result_text(R"(["a"])", kWordA)},
         {"final, several words", record(0xF1, twoWords), vxs::ASR_RES_TYPE_SINGLE_FINISH,
          vxs::EVR_RESULT_TYPE_FINISH, 0, ok, result_text(R"(["a b","c"])", twoWords)},
         // A server error keeps the text but marks the result as an error.
         {"final with server error", record(0xF1, quality), vxs::ASR_RES_TYPE_SINGLE_FINISH,
-         vxs::EVR_RESULT_TYPE_ERROR, -3005, "Server speech quality problem.", result_text(R"(["a"])", quality)},
-        {"partial with server error", record(0xF0, R"({"err_no":-3001})"), vxs::ASR_RES_TYPE_PARTIAL,
-         vxs::EVR_RESULT_TYPE_ERROR, -3001, "Server parameters invalid.", result_text("[]", R"({"err_no":-3001})")},
-        {"no word array", record(0xF1, noWord), vxs::ASR_RES_TYPE_SINGLE_FINISH, vxs::EVR_RESULT_TYPE_FINISH, 0, ok,
-         result_text("[]", noWord)},
+         vxs::EVR_RESULT_TYPE_ERROR, -3005, "Server speech quality problem.",
+         result_text(R"(["a"])", quality)},
+        {"partial with server error", record(0xF0, R"({"err_no":-3001})"),
+         vxs::ASR_RES_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_ERROR, -3001, "Server parameters invalid.",
+         result_text("[]", R"({"err_no":-3001})")},
+        {"no word array", record(0xF1, noWord), vxs::ASR_RES_TYPE_SINGLE_FINISH,
+         vxs::EVR_RESULT_TYPE_FINISH, 0, ok, result_text("[]", noWord)},
         {"word is a string", record(0xF1, wordNotArray), vxs::ASR_RES_TYPE_SINGLE_FINISH,
          vxs::EVR_RESULT_TYPE_FINISH, 0, ok, result_text("[]", wordNotArray)},
         {"result is a string", record(0xF1, resultNotObject), vxs::ASR_RES_TYPE_SINGLE_FINISH,
          vxs::EVR_RESULT_TYPE_FINISH, 0, ok, result_text("[]", resultNotObject)},
-        {"spaced JSON is printed compactly", record(0xF0, "{ \"err_no\" : 0 ,\n \"result\":{\"word\":[ \"a\" ]} }"),
-         vxs::ASR_RES_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_PARTIAL, 0, ok, result_text(R"(["a"])", kWordA)},
+        {"spaced JSON is printed compactly",
+         record(0xF0, "{ \"err_no\" : 0 ,\n \"result\":{\"word\":[ \"a\" ]} }"),
+         vxs::ASR_RES_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_PARTIAL, 0, ok,
+         result_text(R"(["a"])", kWordA)},
     };
     for (const ChunkCase& c : cases) expect_case(c);
 }
@@ -78,16 +83,19 @@ TEST(ChunkRecord, MalformedJsonEndsAsLocalError) {
     const vxs::TVXVoiceRecognitionResultType error = vxs::EVR_RESULT_TYPE_ERROR;
     const std::vector<ChunkCase> cases = {
         {"not JSON", record(0xF0, "{not json"), partial, error, -1000, kParseFailed, ""},
-        {"truncated object", record(0xF1, R"({"err_no":0,"result":{"word":["a")"), final, error, -1000,
-         kParseFailed, ""},
+        {"truncated object", record(0xF1, R"({"err_no":0,"result":{"word":["a")"), final, error,
+         -1000, kParseFailed, ""},
         {"only spaces", record(0xF1, "   "), final, error, -1000, kParseFailed, ""},
-        {"no err_no", record(0xF1, R"({"result":{"word":["a"]}})"), final, error, -1000, kErrNoMissing, ""},
-        {"err_no is a string", record(0xF1, R"({"err_no":"0","result":{"word":["a"]}})"), final, error, -1000,
+        {"no err_no", record(0xF1, R"({"result":{"word":["a"]}})"), final, error, -1000,
          kErrNoMissing, ""},
-        {"err_no is null", record(0xF0, R"({"err_no":null})"), partial, error, -1000, kErrNoMissing, ""},
-        {"err_no only inside result", record(0xF1, R"({"result":{"err_no":0}})"), final, error, -1000,
+        {"err_no is a string", record(0xF1, R"({"err_no":"0","result":{"word":["a"]}})"), final,
+         error, -1000, kErrNoMissing, ""},
+        {"err_no is null", record(0xF0, R"({"err_no":null})"), partial, error, -1000, kErrNoMissing,
+         ""},
+        {"err_no only inside result", record(0xF1, R"({"result":{"err_no":0}})"), final, error,
+         -1000, kErrNoMissing, ""},
+        {"answer is an array", record(0xF1, R"([{"err_no":0}])"), final, error, -1000,
          kErrNoMissing, ""},
-        {"answer is an array", record(0xF1, R"([{"err_no":0}])"), final, error, -1000, kErrNoMissing, ""},
         {"answer is a number", record(0xF1, "0"), final, error, -1000, kErrNoMissing, ""},
     };
     for (const ChunkCase& c : cases) expect_case(c);
@@ -95,8 +103,8 @@ TEST(ChunkRecord, MalformedJsonEndsAsLocalError) {
 
 // Numbers that do not fit the 16-bit field must never read as success.
 TEST(ChunkRecord, ErrNoOutside16BitsStaysAnError) {
-    const std::vector<std::string> values = {"65536", "-65536", "131072", "32768", "-32769", "4294967296",
-                                             "1e300", "-1e300", "0.5", "-3001.5"};
+    const std::vector<std::string> values = {"65536",      "-65536", "131072", "32768", "-32769",
+                                             "4294967296", "1e300",  "-1e300", "0.5",   "-3001.5"};
     for (const std::string& value : values) {
         const std::string answer = "{\"err_no\":" + value + ",\"result\":{\"word\":[\"a\"]}}";
         const vxs::ASRResult r = parse_chunk(record(0xF1, answer));
@@ -118,8 +126,8 @@ TEST(ChunkRecord, EmptyAndBrokenRecords) {
     const vxs::TVXVoiceRecognitionResultType error = vxs::EVR_RESULT_TYPE_ERROR;
     const std::string full = record(0xF0, kWordA);
     const std::vector<ChunkCase> cases = {
-        {"end record", std::string("\x01\x00\x00\x00\xF3", 5), vxs::ASR_RES_TYPE_END, vxs::EVR_RESULT_TYPE_END, 0,
-         "", ""},
+        {"end record", std::string("\x01\x00\x00\x00\xF3", 5), vxs::ASR_RES_TYPE_END,
+         vxs::EVR_RESULT_TYPE_END, 0, "", ""},
         {"no bytes", "", none, empty, 0, "", ""},
         {"header only", std::string("\x01\x00\x00\x00", 4), none, empty, 0, "", ""},
         {"empty partial", record(0xF0, ""), none, empty, 0, "", ""},
@@ -128,12 +136,14 @@ TEST(ChunkRecord, EmptyAndBrokenRecords) {
          "[ASRResponse::create_chunk_result]not enough response data", ""},
         {"unknown type", record(0xF7, kWordA), none, empty, 0, "", ""},
         {"unknown type, no payload", record(0x00, ""), none, empty, 0, "", ""},
-        {"length beyond the data", full.substr(0, full.size() - 3), none, error, -1000, kLengthMismatch, ""},
+        {"length beyond the data", full.substr(0, full.size() - 3), none, error, -1000,
+         kLengthMismatch, ""},
         {"length short of the data", full + "xyz", none, error, -1000, kLengthMismatch, ""},
         {"zero length", record_with_length(0, 0xF3, ""), none, error, -1000, kLengthMismatch, ""},
-        {"huge length", record_with_length(0xFFFFFFFFu, 0xF1, kWordA), none, error, -1000, kLengthMismatch, ""},
-        {"length that wraps in 32 bits", record_with_length(0xFFFFFFFCu, 0xF0, ""), none, error, -1000,
+        {"huge length", record_with_length(0xFFFFFFFFu, 0xF1, kWordA), none, error, -1000,
          kLengthMismatch, ""},
+        {"length that wraps in 32 bits", record_with_length(0xFFFFFFFCu, 0xF0, ""), none, error,
+         -1000, kLengthMismatch, ""},
     };
     for (const ChunkCase& c : cases) expect_case(c);
 }
@@ -187,7 +197,8 @@ TEST(ChunkRecord, BinaryRecordsArePassedOnUnread) {
 
 TEST(ChunkRecord, NullResultIsIgnored) {
     const std::string bytes = record(0xF1, kWordA);
-    vxs::ASRResponse(0, bytes.data(), static_cast<uint32_t>(bytes.size())).create_chunk_result(nullptr);
+    vxs::ASRResponse(0, bytes.data(), static_cast<uint32_t>(bytes.size()))
+        .create_chunk_result(nullptr);
 }
 
 }  // namespace

@@ -12,18 +12,22 @@ namespace {
 using answers_test::result_text;
 
 const char kOk[] = "Server response ok.";
-const char kErrNoMissing[] = "[ASRResponse::get_err_no_in_search_mode]err_no item not found, response: ";
+const char kErrNoMissing[] =
+    "[ASRResponse::get_err_no_in_search_mode]err_no item not found, response: ";
 const char kIdxMissing[] = "[ASRResponse::parse_partial_result] idx item not found:";
 const char kParseFailed[] = "[ASRResponse::create_result] parse json failed";
 
-vxs::ASRResult parse_search(const std::string& answer,
-                            vxs::TVXVoiceRecognitionResultType finalType = vxs::EVR_RESULT_TYPE_NBEST) {
+vxs::ASRResult parse_search(
+    const std::string& answer,
+    vxs::TVXVoiceRecognitionResultType finalType = vxs::EVR_RESULT_TYPE_NBEST) {
     vxs::ASRResult result;
-    vxs::ASRResponse(7, answer.data(), static_cast<uint32_t>(answer.size())).create_result(&result, finalType);
+    vxs::ASRResponse(7, answer.data(), static_cast<uint32_t>(answer.size()))
+        .create_result(&result, finalType);
     return result;
 }
 
-std::string answer_with(const std::string& result, const std::string& content = R"({"item":["x","y"]})") {
+std::string answer_with(const std::string& result,
+                        const std::string& content = R"({"item":["x","y"]})") {
     return "{\"result\":" + result + ",\"content\":" + content + "}";
 }
 
@@ -51,37 +55,40 @@ TEST(SearchAnswer, KindsErrorsAndText) {
     const std::string errNoString = answer_with(R"({"err_no":"0","idx":1,"res_type":3})");
     const std::string resultString = R"({"result":"x","content":{}})";
     const std::vector<SearchCase> cases = {
-        {"final", answer_with(R"({"err_no":0,"idx":2,"res_type":3})"), finish, vxs::EVR_RESULT_TYPE_NBEST, 0, kOk, 2,
-         R"(=["x","y"])"},
-        {"multi final", answer_with(R"({"err_no":0,"idx":-1,"res_type":5})"), vxs::ASR_RES_TYPE_MULTI_FINISH,
-         vxs::EVR_RESULT_TYPE_NBEST, 0, kOk, -1, R"(=["x","y"])"},
-        {"partial keeps its kind", answer_with(R"({"err_no":0,"idx":1,"res_type":1})"), vxs::ASR_RES_TYPE_PARTIAL,
-         vxs::EVR_RESULT_TYPE_PARTIAL, 0, kOk, 1, R"(=["x","y"])"},
-        {"content without item", answer_with(R"({"err_no":0,"idx":2,"res_type":3})", R"({"other":1})"), finish,
+        {"final", answer_with(R"({"err_no":0,"idx":2,"res_type":3})"), finish,
+         vxs::EVR_RESULT_TYPE_NBEST, 0, kOk, 2, R"(=["x","y"])"},
+        {"multi final", answer_with(R"({"err_no":0,"idx":-1,"res_type":5})"),
+         vxs::ASR_RES_TYPE_MULTI_FINISH, vxs::EVR_RESULT_TYPE_NBEST, 0, kOk, -1, R"(=["x","y"])"},
+        {"partial keeps its kind", answer_with(R"({"err_no":0,"idx":1,"res_type":1})"),
+         vxs::ASR_RES_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_PARTIAL, 0, kOk, 1, R"(=["x","y"])"},
+        {"content without item",
+         answer_with(R"({"err_no":0,"idx":2,"res_type":3})", R"({"other":1})"), finish,
          vxs::EVR_RESULT_TYPE_NBEST, 0, kOk, 2, "=[]"},
-        {"item is an object", answer_with(R"({"err_no":0,"idx":2,"res_type":3})", R"({"item":{"a":1}})"), finish,
+        {"item is an object",
+         answer_with(R"({"err_no":0,"idx":2,"res_type":3})", R"({"item":{"a":1}})"), finish,
          vxs::EVR_RESULT_TYPE_NBEST, 0, kOk, 2, "=[]"},
-        {"no content", R"({"result":{"err_no":0,"idx":2,"res_type":3}})", finish, vxs::EVR_RESULT_TYPE_NBEST, 0,
-         kOk, 2, "=[]"},
+        {"no content", R"({"result":{"err_no":0,"idx":2,"res_type":3}})", finish,
+         vxs::EVR_RESULT_TYPE_NBEST, 0, kOk, 2, "=[]"},
         // A server error keeps the text; the kind becomes the error.
-        {"server error", answer_with(R"({"err_no":-3003,"idx":2,"res_type":3})"), finish, error, -3003,
-         "Server find no recognition result.", 2, R"(=["x","y"])"},
-        {"err_no outside 16 bits", answer_with(R"({"err_no":65536,"idx":2,"res_type":3})"), finish, error,
-         vxs::ASR_SERVER_ERR_NO_UNKNOWN, "Server unkown error.", 2, R"(=["x","y"])"},
-        {"no res_type: empty, not an error", answer_with(R"({"err_no":0,"idx":4})"), vxs::ASR_RES_TYPE_NONE,
-         vxs::EVR_RESULT_TYPE_EMPTY, 0, kOk, 4, ""},
-        {"res_type is a string", answer_with(R"({"err_no":0,"idx":4,"res_type":"3"})"), vxs::ASR_RES_TYPE_NONE,
-         vxs::EVR_RESULT_TYPE_EMPTY, 0, kOk, 4, ""},
+        {"server error", answer_with(R"({"err_no":-3003,"idx":2,"res_type":3})"), finish, error,
+         -3003, "Server find no recognition result.", 2, R"(=["x","y"])"},
+        {"err_no outside 16 bits", answer_with(R"({"err_no":65536,"idx":2,"res_type":3})"), finish,
+         error, vxs::ASR_SERVER_ERR_NO_UNKNOWN, "Server unkown error.", 2, R"(=["x","y"])"},
+        {"no res_type: empty, not an error", answer_with(R"({"err_no":0,"idx":4})"),
+         vxs::ASR_RES_TYPE_NONE, vxs::EVR_RESULT_TYPE_EMPTY, 0, kOk, 4, ""},
+        {"res_type is a string", answer_with(R"({"err_no":0,"idx":4,"res_type":"3"})"),
+         vxs::ASR_RES_TYPE_NONE, vxs::EVR_RESULT_TYPE_EMPTY, 0, kOk, 4, ""},
         {"no idx", noIdx, vxs::ASR_RES_TYPE_NONE, error, -1000, kIdxMissing + noIdx, 0, ""},
-        {"no err_no", noErrNo, vxs::ASR_RES_TYPE_NONE, error, -1000, kErrNoMissing + noErrNo, 0, ""},
-        {"err_no is a string", errNoString, vxs::ASR_RES_TYPE_NONE, error, -1000, kErrNoMissing + errNoString, 0,
+        {"no err_no", noErrNo, vxs::ASR_RES_TYPE_NONE, error, -1000, kErrNoMissing + noErrNo, 0,
          ""},
-        {"result is a string", resultString, vxs::ASR_RES_TYPE_NONE, error, -1000, kErrNoMissing + resultString, 0,
-         ""},
+        {"err_no is a string", errNoString, vxs::ASR_RES_TYPE_NONE, error, -1000,
+         kErrNoMissing + errNoString, 0, ""},
+        {"result is a string", resultString, vxs::ASR_RES_TYPE_NONE, error, -1000,
+         kErrNoMissing + resultString, 0, ""},
         {"not JSON", "{\"result\":", vxs::ASR_RES_TYPE_NONE, error, -1000, kParseFailed, 0, ""},
         {"empty body", "", vxs::ASR_RES_TYPE_NONE, error, -1000, kParseFailed, 0, ""},
-        {"answer is a number", "42", vxs::ASR_RES_TYPE_NONE, error, -1000, kErrNoMissing + std::string("42"), 0,
-         ""},
+        {"answer is a number", "42", vxs::ASR_RES_TYPE_NONE, error, -1000,
+         kErrNoMissing + std::string("42"), 0, ""},
     };
     for (const SearchCase& c : cases) {
         const vxs::ASRResult r = parse_search(c.answer);
@@ -110,7 +117,8 @@ TEST(SearchAnswer, FinalKindFollowsTheEntryPoint) {
 TEST(SearchAnswer, BodyIsReadOnlyUpToItsLength) {
     const std::string answer = answer_with(R"({"err_no":0,"idx":2,"res_type":3})");
     vxs::ASRResult result;
-    vxs::ASRResponse(2, answer.data(), static_cast<uint32_t>(answer.size() - 1)).create_nbest_result(&result);
+    vxs::ASRResponse(2, answer.data(), static_cast<uint32_t>(answer.size() - 1))
+        .create_nbest_result(&result);
     EXPECT_EQ(result.get_type(), vxs::EVR_RESULT_TYPE_ERROR);
     EXPECT_EQ(result.get_err_desc(), kParseFailed);
 }
