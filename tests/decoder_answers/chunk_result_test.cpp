@@ -161,6 +161,18 @@ TEST(ChunkRecord, ParseStopsAtTheRecordEnd) {
     EXPECT_EQ(r.get_err_desc(), kParseFailed);
 }
 
+// Every cut of a record, as a broken stream could deliver it, ends as an
+// empty result (no type byte yet) or an error, never as a result.
+TEST(ChunkRecord, EveryCutOfARecordIsEmptyOrAnError) {
+    const std::string whole = record(0xF1, kWordA);
+    for (size_t size = 0; size < whole.size(); ++size) {
+        const vxs::ASRResult r = parse_chunk(whole.substr(0, size));
+        const auto expected = size <= 4 ? vxs::EVR_RESULT_TYPE_EMPTY : vxs::EVR_RESULT_TYPE_ERROR;
+        EXPECT_EQ(r.get_type(), expected) << size;
+        EXPECT_TRUE(r.get_response().empty()) << size;
+    }
+}
+
 struct BinaryCase {
     uint8_t recordType;
     vxs::ASR_RES_TYPE resType;
