@@ -152,8 +152,8 @@ def speech_labels(clean, floor_margin=15.0, peak_margin=35.0):
     A frame is speech when its energy is floor_margin dB above the recording's
     floor and within peak_margin dB of its loudest frame; gaps up to 150 ms
     (stop closures, short breaks between words) are closed and blips under
-    50 ms dropped. The defaults mark where speech is (the reference of the
-    evaluation); training_targets() is the stricter version the network learns.
+    50 ms dropped. These are both the network's targets and the reference of
+    the evaluation.
     """
     e = frame_energies_db(clean)
     if len(e) == 0:
@@ -162,15 +162,6 @@ def speech_labels(clean, floor_margin=15.0, peak_margin=35.0):
     threshold = max(floor + floor_margin, e.max() - peak_margin)
     labels = (e > threshold).astype(np.uint8)
     return drop_islands(close_gaps(labels, 15), 5)
-
-
-def training_targets(clean):
-    """The frames the network is taught to call speech: the loud core of the
-    speech (20 dB above the floor, within 30 dB of the peak). The detector holds
-    a decision for 200 ms after the network lets go (windowed maximum), so a
-    network that lets go as the last syllable decays ends speech close to where
-    the labelled speech ends, instead of 200 ms after it."""
-    return speech_labels(clean, 20.0, 30.0)
 
 
 # ---------------------------------------------------------------- sources
@@ -275,8 +266,8 @@ def active_rms(x, labels):
 def compose(utterances, rng, gaps):
     """Places utterances in a stream: lead-in, utterance, gap, ..., tail.
 
-    Returns the clean stream, its frame labels, the network's training
-    targets and the [start, end) frame of each utterance's labelled speech.
+    Returns the clean stream, its frame labels and the [start, end) frame of
+    each utterance's labelled speech.
     """
     parts, offsets = [], []
     pos = 0
@@ -292,21 +283,18 @@ def compose(utterances, rng, gaps):
         parts.append(np.zeros(gap))
         pos += gap
     clean = np.concatenate(parts)
-    frames = max(0, (len(clean) - FRAME_WINDOW) // FRAME_SHIFT + 1)
-    labels = np.zeros(frames, np.uint8)
-    targets = np.zeros(frames, np.uint8)
+    labels = np.zeros(max(0, (len(clean) - FRAME_WINDOW) // FRAME_SHIFT + 1), np.uint8)
     sentences = []
     for off, u in zip(offsets, utterances):
         lab = speech_labels(u)
         first = off // FRAME_SHIFT
         # utterances start on a frame boundary (offsets are multiples of the shift)
-        for out, values in ((labels, lab), (targets, training_targets(u))):
-            span = out[first:first + len(values)]
-            span |= values[:len(span)]
+        span = labels[first:first + len(lab)]
+        span |= lab[:len(span)]
         r = runs(lab)
         if r:
             sentences.append((first + r[0][0], first + r[-1][1]))
-    return clean, labels, targets, sentences
+    return clean, labels, sentences
 
 
 def mix(clean, labels, noise_kind, snr_db, speech_dbfs, rng, work, cache):

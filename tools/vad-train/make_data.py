@@ -3,8 +3,7 @@
 usage: make_data.py WORK_DIR FEATURE_DUMP_TOOL
 
 WORK_DIR/train/NNNN.f32 + .lab   training streams: the detector's log mel
-         + .tgt                  features, one '0'/'1' per frame (labelled speech)
-                                 and the network's targets (see corpus.training_targets)
+                                 features and one '0'/'1' per frame
 WORK_DIR/heldout/NNNN.raw + .lab held-out streams as PCM, with
 WORK_DIR/heldout/manifest.txt    one line each: raw rate condition labels sentences
                                  (sentences: "a-b,c-d" labelled speech frames [a, b))
@@ -19,7 +18,7 @@ import corpus
 
 SEED = 20261211
 TRAIN_STREAMS = 260
-TRAIN_NOISE_STREAMS = 200
+TRAIN_NOISE_STREAMS = 240
 TRAIN_SNRS = [None, None, 30, 20, 15, 10, 5, 0, -5]
 HELDOUT_CONDITIONS = [("clean", None), ("10dB", 10), ("0dB", 0)]
 HELDOUT_NOISES = ["white", "pink", "brown", "hum", "clicks"]
@@ -35,15 +34,13 @@ def fit(labels, frames):
     return np.concatenate([labels, np.zeros(max(0, frames - len(labels)), np.uint8)])[:frames]
 
 
-def save_stream(directory, index, x, labels, rate, dump_tool, keep_raw, targets=None):
+def save_stream(directory, index, x, labels, rate, dump_tool, keep_raw):
     raw16 = os.path.join(directory, "%04d.raw" % index)
     corpus.write_raw(raw16, x)
     raw = raw16 if rate == 16000 else corpus.to_8k(directory, raw16)
     feats = dump_features_for(dump_tool, rate, raw, os.path.join(directory, "%04d.f32" % index))
     labels = fit(labels, len(feats))
     write_labels(os.path.join(directory, "%04d.lab" % index), labels)
-    if targets is not None:
-        write_labels(os.path.join(directory, "%04d.tgt" % index), fit(targets, len(feats)))
     if not keep_raw:
         os.remove(raw16)
         if raw != raw16:
@@ -62,21 +59,20 @@ def make_train(work, sources, dump_tool, rng, cache):
     for _ in range(TRAIN_STREAMS):
         count = int(rng.integers(1, 4))
         utts = [sources[int(rng.integers(0, len(sources)))][1] for _ in range(count)]
-        clean, labels, targets, _ = corpus.compose(utts, rng, (0.15, 1.5))
+        clean, labels, _ = corpus.compose(utts, rng, (0.15, 1.5))
         snr = TRAIN_SNRS[int(rng.integers(0, len(TRAIN_SNRS)))]
         kind = corpus.NOISES[int(rng.integers(0, len(corpus.NOISES)))]
         x = corpus.mix(clean, labels, kind, snr, rng.uniform(-38, -12), rng, work, cache)
         rate = 16000 if rng.random() < 0.5 else 8000
-        save_stream(directory, index, x, labels, rate, dump_tool, keep_raw=False, targets=targets)
+        save_stream(directory, index, x, labels, rate, dump_tool, keep_raw=False)
         index += 1
-    # Clicks get a triple share: a click train is the non-speech nearest to speech onsets.
-    kinds = corpus.NOISES + ["clicks", "clicks"]
+    # Clicks get a fourfold share: a click train is the non-speech nearest to speech onsets.
+    kinds = corpus.NOISES + ["clicks"] * 3
     for k in range(TRAIN_NOISE_STREAMS):
         kind = kinds[k % len(kinds)]
         x = corpus.noise_only(kind, rng.uniform(4, 8), rng.uniform(-75, -6), rng, work, cache)
         rate = 16000 if k % 2 == 0 else 8000
-        silent = np.zeros(0, np.uint8)
-        save_stream(directory, index, x, silent, rate, dump_tool, keep_raw=False, targets=silent)
+        save_stream(directory, index, x, np.zeros(0, np.uint8), rate, dump_tool, keep_raw=False)
         index += 1
 
 
@@ -90,7 +86,7 @@ def make_heldout(work, sources, dump_tool, rng, cache):
             order = list(range(len(sources)))
             for s in range(0, len(order), 3):
                 group = [sources[i][1] for i in order[s:s + 3]]
-                clean, labels, _, sentences = corpus.compose(group, rng, (1.5, 2.5))
+                clean, labels, sentences = corpus.compose(group, rng, (1.5, 2.5))
                 kind = HELDOUT_NOISES[index % len(HELDOUT_NOISES)]
                 x = corpus.mix(clean, labels, kind, snr, rng.uniform(-32, -18), rng, work, cache)
                 raw, labels = save_stream(directory, index, x, labels, rate, dump_tool, keep_raw=True)

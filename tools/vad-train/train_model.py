@@ -18,9 +18,9 @@ the windowed maximum of P falls under 0.51, and during silence (P near 0)
 the confidence is near 0.
 
 The windowed maximum holds a decision for 200 ms after the network lets go,
-so the speech targets are the loud core of the speech (corpus.training_targets):
-the network lets go as the last syllable decays, and the detector's end of
-speech lands close to where the labelled speech ends.
+so the detector's end of speech comes about that much after the labelled end.
+(Teaching the network to let go early does not help: without look-ahead it
+cannot tell the last syllable's decay from a pause between words.)
 """
 
 import glob
@@ -164,7 +164,7 @@ def main():
         sys.exit(__doc__)
     work, out_dir = sys.argv[1], sys.argv[2]
     rng = np.random.default_rng(SEED)
-    train_set = load_set(os.path.join(work, "train"), ".tgt")
+    train_set = load_set(os.path.join(work, "train"), ".lab")
     heldout = load_set(os.path.join(work, "heldout"), ".lab")
     all_feats = np.concatenate([f for f, _ in train_set])
     mean = all_feats.mean(axis=0).astype(np.float32)
