@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,6 +98,23 @@ double json_number(const std::string& document, const char* key) {
     return value;
 }
 
+// The base URL in "listening on https://ADDR:PORT" for a loopback ADDR and a
+// port in 1..65535; empty for any other line.
+std::string readiness_url(const std::string& line) {
+    const std::string prefix = "listening on ";
+    if (line.rfind(prefix, 0) != 0) return std::string();
+    const std::string url = line.substr(prefix.size());
+    std::string port;
+    for (const char* host : {"https://127.0.0.1:", "https://[::1]:"}) {
+        if (url.rfind(host, 0) == 0) port = url.substr(std::string(host).size());
+    }
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) {
+        return std::string();
+    }
+    const int number = std::stoi(port);
+    return number > 0 && number <= 65535 ? url : std::string();
+}
+
 struct Finished {
     ExitStatus status;
     std::string out;
@@ -145,15 +161,13 @@ protected:
         }
         const std::vector<std::string> lines = child->read_lines(2, kReadyTimeoutMs);
         std::vector<std::string> urls;
-        static const std::regex ready(R"(listening on (https://(127\.0\.0\.1|\[::1\]):([0-9]+)))");
         for (const std::string& line : lines) {
-            std::smatch match;
-            if (!std::regex_match(line, match, ready) || std::stoi(match[3].str()) <= 0 ||
-                std::stoi(match[3].str()) > 65535) {
+            const std::string url = readiness_url(line);
+            if (url.empty()) {
                 ADD_FAILURE() << "not a readiness line: \"" << line << "\"";
                 continue;
             }
-            urls.push_back(match[1].str());
+            urls.push_back(url);
         }
         if (urls.size() != 2) {
             ADD_FAILURE() << "readiness lines missing; stderr:\n" << read_file(stderr_file());
