@@ -50,8 +50,9 @@ public:
     void post(const Memory::vxs_weak_ptr<EventManager>& from, const Memory::vxs_weak_ptr<EventManager>& to,
               const MessagePtr& message, uint8_t eventPriority);
 
-    // Queue entry point: delivers one Task (held by `param`) to its target's
-    // send(), or drops it when the target no longer exists.
+    // Delivers one Task (held by `param`, a vxs_shared_ptr<Task>) to its
+    // target's send(), or drops it when the target no longer exists. Posted
+    // messages take a shorter path to deliver().
     virtual void run(Memory::vxs_shared_ptr_base* param);
 
     // Number of messages posted through this context.
@@ -59,11 +60,16 @@ public:
 
 private:
     friend class EventManager;
+    // The queue task of one posted message; it holds its Task by value.
+    class DeliveryTask;
 
     Context() = default;
-    // post() for a caller that holds the context already (`self`), which
-    // spares the delivery path a second promotion of selfPtr.
-    void enqueue(const ContextPtr& self, const Memory::vxs_weak_ptr<EventManager>& to, const MessagePtr& message);
+    void deliver(Task& task);
+    // post() through a weak reference to the context: the queue task takes
+    // its strong reference by promoting `context` itself, so a post promotes
+    // the context once. Dropped silently when the context is gone.
+    static void enqueue(const Memory::vxs_weak_ptr<Context>& context, const Memory::vxs_weak_ptr<EventManager>& to,
+                        const MessagePtr& message);
 
     Memory::vxs_shared_ptr<Threads::DispatchQueue> ctxQueue;
     Memory::vxs_weak_ptr<Context> selfPtr;

@@ -9,12 +9,11 @@ EventManager::~EventManager() = default;
 void EventManager::send(MessagePtr& /*message*/) {}
 
 void EventManager::post(const EventManagerWeakPtr& target, const MessagePtr& message, uint8_t eventPriority) {
-    ContextPtr context = m_context.getPTR();
-    if (!context) return;  // the instance is gone: nothing may be delivered
-    // Same as context->post(selfPtr, target, message, eventPriority), with
-    // the context this call already holds.
+    // Same as context->post(selfPtr, target, message, eventPriority) on the
+    // promoted context, which enqueue() promotes only once. Once the
+    // instance is gone nothing is delivered.
     (void)eventPriority;
-    context->enqueue(context, target, message);
+    Context::enqueue(m_context, target, message);
 }
 
 }  // namespace vxs

@@ -1,7 +1,9 @@
 #include "threads/dispatch_queue.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "core/log.h"
 #include "threads/global_thread_pool.h"
@@ -13,6 +15,18 @@ using Memory::vxs_shared_ptr;
 using Memory::vxs_shared_ptr_base;
 
 namespace {
+
+// How long a launcher that drained its queue keeps its pool thread for the
+// next task. A producer posting a stream usually needs far less than this
+// between two posts, while a relaunch costs the pool mutex, a run-loop push
+// and the wake-up of a sleeping thread.
+const std::chrono::microseconds kLauncherParkTime(20);
+
+inline void relaxCpu() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 
 // The queue whose task the calling thread is running, if any.
 thread_local const DispatchQueue* t_currentQueue = nullptr;
@@ -42,24 +56,41 @@ bool waitForCompletion(Synchronization::AppConditionMutex* finished) {
 
 }  // namespace
 
-DispatchQueueTask::DispatchQueueTask() : launched(false), executed(false) {}
+QueuedTask& QueuedTask::operator=(QueuedTask&& other) noexcept {
+    if (this != &other) {
+        reset();
+        task = other.task;
+        other.task = nullptr;
+    }
+    return *this;
+}
+
+void QueuedTask::run() {
+    task->execute();
+    signalTaskCompletion(task, kTaskExecuted);
+}
+
+void QueuedTask::reset() {
+    if (!task) return;
+    // A task that ran has been signalled already; this releases the caller
+    // of one that was refused or dropped.
+    signalTaskCompletion(task, kTaskDropped);
+    delete task;
+    task = nullptr;
+}
+
+DispatchQueueTask::DispatchQueueTask() : launched(false) {}
 
 DispatchQueueTask::~DispatchQueueTask() {
-    // Only the pool drops a launched task (when it is reset): the work goes
-    // back to its queue, which would otherwise never get its slot back.
-    if (launched && !executed && iOwnerQueue && iTask) {
-        iOwnerQueue->relaunchDroppedTask(iTask);
-        return;
-    }
-    // Executed tasks have been signalled already; this releases the caller of
-    // a task that was refused or dropped.
-    signalTaskCompletion(iTask.getPTR(), kTaskDropped);
+    if (launched && iTask && iOwnerQueue) iOwnerQueue->relaunchDroppedTask(std::move(iTask));
 }
 
 DispatchQueue::DispatchQueue(int concurrentThreadCount)
     : allowedConcurrent(concurrentThreadCount),
       concurrentMax(concurrentThreadCount),
-      taskMutex(new Synchronization::AppConditionMutex(kQueueAccepting)) {}
+      taskMutex(new Synchronization::AppConditionMutex(kQueueAccepting)),
+      launcherParked(false),
+      handOverReady(false) {}
 
 DispatchQueue::~DispatchQueue() { delete taskMutex; }
 
@@ -82,43 +113,44 @@ bool DispatchQueue::runTaskAsync(ASRDispatchTaskMethod method, vxs_shared_ptr_ba
 
 bool DispatchQueue::submit(ASRDispatchTaskBase* task) {
     if (!task) return false;
-    // A refused task is released with this handle, after taskMutex is unlocked.
-    vxs_shared_ptr<DispatchQueueTask> queued(new DispatchQueueTask());
-    queued->iTask = vxs_shared_ptr<ASRDispatchTaskBase>(task);
-    queued->iOwnerQueue = selfRef.getPTR();
-    std::vector<vxs_shared_ptr<DispatchQueueTask> > launched;
+    // Declared before the lock: a refused task is released after taskMutex
+    // is unlocked.
+    QueuedTask queued(task);
     Synchronization::AppLock lock(taskMutex);
     if (taskMutex->getCurrentCondition() != kQueueAccepting) return false;
     if (allowedConcurrent <= 0 || !tasks.empty()) {
         // Older tasks still wait (normally for a slot; after a pool reset,
         // possibly for a pool that takes them): they go first.
-        tasks.push_back(queued);
-        launchWaiting(&launched);
+        tasks.push_back(std::move(queued));
+        launchWaiting();
         return true;
     }
+    if (handOverToParkedLauncher(queued)) return true;
     return launchTask(queued);
 }
 
-void DispatchQueue::launchWaiting(std::vector<vxs_shared_ptr<DispatchQueueTask> >* launched) {
+bool DispatchQueue::handOverToParkedLauncher(QueuedTask& task) {
+    if (!launcherParked || handedOver) return false;
+    allowedConcurrent -= 1;
+    handedOver = std::move(task);
+    handOverReady.store(true, std::memory_order_release);
+    return true;
+}
+
+void DispatchQueue::launchWaiting() {
     while (allowedConcurrent > 0 && !tasks.empty()) {
-        vxs_shared_ptr<DispatchQueueTask> next = tasks.front();
-        if (!launchTask(next)) return;
+        if (!launchTask(tasks.front())) return;
         tasks.pop_front();
-        launched->push_back(next);
     }
 }
 
-void DispatchQueue::relaunchDroppedTask(const vxs_shared_ptr<ASRDispatchTaskBase>& task) {
-    vxs_shared_ptr<DispatchQueueTask> again(new DispatchQueueTask());
-    again->iTask = task;
-    again->iOwnerQueue = selfRef.getPTR();
-    std::vector<vxs_shared_ptr<DispatchQueueTask> > launched;
-    std::deque<vxs_shared_ptr<DispatchQueueTask> > dropped;
+void DispatchQueue::relaunchDroppedTask(QueuedTask task) {
+    std::deque<QueuedTask> dropped;
     taskMutex->Lock();
     VXS_LOG_WARN("DispatchQueue: the thread pool dropped a launched task; queued again");
     allowedConcurrent += 1;
-    tasks.push_front(again);
-    launchWaiting(&launched);
+    tasks.push_front(std::move(task));
+    launchWaiting();
     int state = taskMutex->getCurrentCondition();
     if (state != kQueueAccepting && allowedConcurrent >= concurrentMax) {
         // A stopping queue that cannot launch them any more: nothing would
@@ -129,53 +161,82 @@ void DispatchQueue::relaunchDroppedTask(const vxs_shared_ptr<ASRDispatchTaskBase
     taskMutex->unlockWithCondition(state);
 }
 
-bool DispatchQueue::launchTask(const vxs_shared_ptr<DispatchQueueTask>& task) {
-    allowedConcurrent -= 1;
-    task->iOwnerQueue = selfRef.getPTR();
-    task->launched = true;
+bool DispatchQueue::launchTask(QueuedTask& task) {
+    vxs_shared_ptr<DispatchQueueTask> first(new DispatchQueueTask());
+    first->iOwnerQueue = selfRef.getPTR();
+    first->iTask = std::move(task);
+    first->launched = true;
     vxs_shared_ptr<ASRDispatchTaskBase> launcher(
-        new ASRDispatchTaskBase(nullptr, new vxs_shared_ptr<DispatchQueueTask>(task), &DispatchQueue::queueLauncher));
+        new ASRDispatchTaskBase(nullptr, new vxs_shared_ptr<DispatchQueueTask>(first), &DispatchQueue::queueLauncher));
     launcher->_releaseResourceAfterExecute = true;
+    allowedConcurrent -= 1;
     if (GlobalThreadPool::instance()->runTaskAsync(launcher)) return true;
     VXS_LOG_ERROR("DispatchQueue: the thread pool refused a task");
-    task->launched = false;
+    // Taken back before the launcher goes: the caller keeps the task.
+    first->launched = false;
+    task = std::move(first->iTask);
     allowedConcurrent += 1;
     return false;
 }
 
 void DispatchQueue::queueLauncher(vxs_shared_ptr_base* parameter) {
     vxs_shared_ptr<DispatchQueueTask>* holder = static_cast<vxs_shared_ptr<DispatchQueueTask>*>(parameter);
-    vxs_shared_ptr<DispatchQueueTask> current = *holder;
-    // Only `current` keeps the task, so each one is released as soon as it is done.
+    vxs_shared_ptr<DispatchQueueTask> first = *holder;
     *holder = vxs_shared_ptr<DispatchQueueTask>();
-    vxs_shared_ptr<DispatchQueue> queue = current->iOwnerQueue;
+    vxs_shared_ptr<DispatchQueue> queue = first->iOwnerQueue;
+    QueuedTask current = std::move(first->iTask);
+    first = vxs_shared_ptr<DispatchQueueTask>();
     CurrentQueueScope scope(queue.getPTR());
     while (current) {
-        current->executed = true;
-        ASRDispatchTaskBase* work = current->iTask.getPTR();
-        work->execute();
-        signalTaskCompletion(work, kTaskExecuted);
+        current.run();
+        bool parked = false;
+        QueuedTask next = queue->dispatchQueueTaskFinished(&parked);
         // The finished task may hold the last reference to an object whose
         // destructor cancels this queue: it is released by this assignment,
         // after dispatchQueueTaskFinished() has unlocked taskMutex.
-        current = queue->dispatchQueueTaskFinished();
+        current = std::move(next);
+        if (!current && parked) current = queue->waitForHandOver();
     }
 }
 
-vxs_shared_ptr<DispatchQueueTask> DispatchQueue::dispatchQueueTaskFinished() {
-    vxs_shared_ptr<DispatchQueueTask> next;
+QueuedTask DispatchQueue::dispatchQueueTaskFinished(bool* parked) {
+    QueuedTask next;
     taskMutex->Lock();
     allowedConcurrent += 1;
     int state = taskMutex->getCurrentCondition();
     if (!tasks.empty()) {
-        next = tasks.front();
+        next = std::move(tasks.front());
         tasks.pop_front();
         allowedConcurrent -= 1;
     } else if (allowedConcurrent >= concurrentMax && state != kQueueAccepting) {
         state = kQueueStopped;
+    } else if (state == kQueueAccepting && !launcherParked) {
+        // The slot is given back: a stop or cancel sees the queue idle, and
+        // the waiting launcher is no longer counted as running.
+        launcherParked = true;
+        *parked = true;
     }
     // The launcher holds the queue, so its mutex outlives this wake-up.
     taskMutex->unlockWithConditionThenWake(state);
+    return next;
+}
+
+QueuedTask DispatchQueue::waitForHandOver() {
+    const auto deadline = std::chrono::steady_clock::now() + kLauncherParkTime;
+    for (unsigned spins = 1; !handOverReady.load(std::memory_order_acquire); ++spins) {
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        // Mostly spinning; yielding now and then lets the producer run when
+        // it shares this core.
+        if (spins % 16 == 0) std::this_thread::yield();
+        else relaxCpu();
+    }
+    // A task handed over after the wait ended is taken all the same.
+    QueuedTask next;
+    taskMutex->Lock();
+    next = std::move(handedOver);
+    handOverReady.store(false, std::memory_order_relaxed);
+    launcherParked = false;
+    taskMutex->Unlock();
     return next;
 }
 
@@ -201,10 +262,9 @@ bool DispatchQueue::runTaskSync(ASRDispatchTaskMethod method, vxs_shared_ptr_bas
 
 bool DispatchQueue::runInline(ASRDispatchTaskBase* task) {
     // Waiting here would wait for the calling task itself; the work runs in its slot.
-    vxs_shared_ptr<ASRDispatchTaskBase> owned(task);
+    QueuedTask owned(task);
     if (getState() != kQueueAccepting) return false;
-    owned->execute();
-    signalTaskCompletion(task, kTaskExecuted);
+    owned.run();
     return true;
 }
 
@@ -221,7 +281,7 @@ void DispatchQueue::stopQueue_sync() {
 }
 
 int DispatchQueue::cancel() {
-    std::deque<vxs_shared_ptr<DispatchQueueTask> > dropped;
+    std::deque<QueuedTask> dropped;
     taskMutex->Lock();
     dropped.swap(tasks);
     int state = taskMutex->getCurrentCondition();

@@ -9,11 +9,14 @@
 // dropped tasks are released only after taskMutex (and the pool mutex) are
 // unlocked, so a task may hold the last reference to an object whose
 // destructor cancels this very queue. Lock order: queue mutex, then pool mutex.
+// A launcher that finds the queue empty keeps its pool thread for a few
+// microseconds (holding no slot and no lock) and takes a task submitted in
+// that time straight from runTaskAsync, sparing it a relaunch on the pool.
 #ifndef VXS_THREADS_DISPATCH_QUEUE_H
 #define VXS_THREADS_DISPATCH_QUEUE_H
 
+#include <atomic>
 #include <deque>
-#include <vector>
 
 #include "core/shared_ptr.h"
 #include "threads/app_mutex.h"
@@ -24,9 +27,32 @@ namespace Threads {
 
 class DispatchQueue;
 
-// One submitted task and the queue that runs it. Dropped unexecuted, it
-// releases a synchronous caller with false; dropped by the thread pool after
-// its launch (a pool reset), it is queued again at the front of its queue.
+// Sole owner of one submitted task while it waits in or runs from a queue;
+// move-only, so waiting tasks are kept by value. Released without having run,
+// it releases a synchronous caller with "dropped".
+class QueuedTask {
+public:
+    QueuedTask() : task(nullptr) {}
+    explicit QueuedTask(ASRDispatchTaskBase* owned) : task(owned) {}
+    QueuedTask(QueuedTask&& other) noexcept : task(other.task) { other.task = nullptr; }
+    QueuedTask& operator=(QueuedTask&& other) noexcept;
+    ~QueuedTask() { reset(); }
+    QueuedTask(const QueuedTask&) = delete;
+    QueuedTask& operator=(const QueuedTask&) = delete;
+
+    explicit operator bool() const { return task != nullptr; }
+    // Executes the task and signals its synchronous caller.
+    void run();
+    // Deletes the task now (signalling "dropped" unless it ran).
+    void reset();
+
+private:
+    ASRDispatchTaskBase* task;
+};
+
+// The task a queue launcher starts with on a pool thread. Dropped by the
+// thread pool before it ran (a pool reset), it hands its task back to the
+// front of its queue, which would otherwise never get its slot back.
 class DispatchQueueTask {
 public:
     DispatchQueueTask();
@@ -35,9 +61,8 @@ public:
     DispatchQueueTask& operator=(const DispatchQueueTask&) = delete;
 
     Memory::vxs_shared_ptr<DispatchQueue> iOwnerQueue;
-    Memory::vxs_shared_ptr<ASRDispatchTaskBase> iTask;
-    bool launched;  // handed to the pool as the first task of a launcher
-    bool executed;
+    QueuedTask iTask;  // empty once the launcher has taken it
+    bool launched;     // accepted by the pool
 };
 
 // Queue states, kept as the condition of taskMutex.
@@ -84,22 +109,36 @@ private:
 
     bool submit(ASRDispatchTaskBase* task);
     friend class DispatchQueueTask;
-    bool launchTask(const Memory::vxs_shared_ptr<DispatchQueueTask>& task);
-    // Under taskMutex: launches waiting tasks, oldest first, while slots are
-    // free; `launched` keeps their references until taskMutex is unlocked.
-    void launchWaiting(std::vector<Memory::vxs_shared_ptr<DispatchQueueTask> >* launched);
-    void relaunchDroppedTask(const Memory::vxs_shared_ptr<ASRDispatchTaskBase>& task);
+    // Under taskMutex: takes a slot and starts a launcher for `task` on the
+    // pool. If the pool refuses, `task` is left as it was and false returned.
+    bool launchTask(QueuedTask& task);
+    // Under taskMutex: launches waiting tasks, oldest first, while slots are free.
+    void launchWaiting();
+    void relaunchDroppedTask(QueuedTask task);
     bool runInline(ASRDispatchTaskBase* task);
     // Counts the finished task back in and takes the next waiting one, if any.
-    Memory::vxs_shared_ptr<DispatchQueueTask> dispatchQueueTaskFinished();
+    // With none waiting, `parked` tells whether the launcher may wait for a
+    // hand-over (waitForHandOver) before it ends.
+    QueuedTask dispatchQueueTaskFinished(bool* parked);
+    // Under taskMutex: gives `task` to the parked launcher, taking a slot for
+    // it; false (task untouched) when no launcher waits for one.
+    bool handOverToParkedLauncher(QueuedTask& task);
+    // A parked launcher's brief wait: the task handed over meanwhile, or empty
+    // once the wait is over (the launcher is then no longer parked).
+    QueuedTask waitForHandOver();
     void waitUntilIdle();
     static void queueLauncher(Memory::vxs_shared_ptr_base* parameter);
 
-    std::deque<Memory::vxs_shared_ptr<DispatchQueueTask> > tasks;
+    std::deque<QueuedTask> tasks;
     Memory::vxs_weak_ptr<DispatchQueue> selfRef;
     int allowedConcurrent;
     int concurrentMax;
     Synchronization::AppConditionMutex* taskMutex;
+    // At most one launcher waits for a hand-over at a time. Both fields are
+    // under taskMutex; handOverReady lets the waiter poll without the lock.
+    bool launcherParked;
+    QueuedTask handedOver;
+    std::atomic<bool> handOverReady;
 };
 
 }  // namespace Threads

@@ -339,6 +339,70 @@ TEST(DispatchQueueTest, QueueWhoseLaunchTheResetPoolDroppedRunsOnTheNewPool) {
     vxs::Threads::GlobalThreadPool::shutdown();
 }
 
+// A task submitted just after the queue drained goes to the launcher still
+// waiting on its pool thread: the limit and the order hold on that path too,
+// including bursts that arrive while the handed-over task runs.
+TEST(DispatchQueueTest, TasksPostedJustAfterTheQueueDrainedKeepTheLimitAndTheOrder) {
+    for (int limit : {1, 3}) {
+        SCOPED_TRACE(limit);
+        vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(limit);
+        Concurrency concurrency;
+        std::atomic<int> ran{0};
+        std::atomic<int> lastStarted{-1};
+        std::atomic<int> outOfOrder{0};
+        const int rounds = 1000;
+        const int burst = 3;
+        for (int i = 0; i < rounds; ++i) {
+            for (int b = 0; b < burst; ++b) {
+                const int id = i * burst + b;
+                ASSERT_TRUE(queue->runTaskAsync(newTask([&, id] {
+                    concurrency.enter();
+                    // Checked for the serial queue: with a higher limit,
+                    // tasks launched together may enter in any order.
+                    if (lastStarted.exchange(id) > id) outOfOrder++;
+                    concurrency.leave();
+                    ran++;
+                })));
+            }
+            // Drained, or nearly: the next burst, posted at once, finds the
+            // launcher waiting (a polling wait would come too late).
+            const auto limitAt = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (ran.load() < (i + 1) * burst) {
+                ASSERT_LT(std::chrono::steady_clock::now(), limitAt);
+                std::this_thread::yield();
+            }
+        }
+        queue->stopQueue_sync();
+        EXPECT_LE(concurrency.peak.load(), limit);
+        if (limit == 1) {
+            EXPECT_EQ(outOfOrder.load(), 0);
+        }
+    }
+}
+
+// A drained queue is idle even while its launcher still waits for more
+// work: stop and cancel complete at once, and later tasks are refused.
+TEST(DispatchQueueTest, StopOrCancelJustAfterTheQueueDrainedCompletesAndRefusesLaterTasks) {
+    for (bool useCancel : {false, true}) {
+        SCOPED_TRACE(useCancel ? "cancel" : "stopQueue");
+        for (int round = 0; round < 200; ++round) {
+            vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
+            WorkPtr work = makeWork([] {});
+            ASSERT_TRUE(queue->runTaskSync(&vxs_test::runWork, &work));
+            if (useCancel) {
+                EXPECT_EQ(queue->cancel_sync(), 0);
+            } else {
+                queue->stopQueue_sync();
+            }
+            EXPECT_EQ(queue->getState(), vxs::Threads::kQueueStopped);
+            std::atomic<bool> lateRan{false};
+            EXPECT_FALSE(queue->runTaskAsync(newTask([&lateRan] { lateRan = true; })));
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            EXPECT_FALSE(lateRan.load());
+        }
+    }
+}
+
 TEST(DispatchQueueDeathTest, LimitMustBePositive) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(DispatchQueue::alloc(0), "concurrentThreadCount > 0");
