@@ -9,7 +9,7 @@ endfunction()
 
 if(VXS_SANITIZE)
   string(REPLACE "," ";" _vxs_sanitizers "${VXS_SANITIZE}")
-  set(_vxs_flags "-fsanitize=${VXS_SANITIZE}" -fno-omit-frame-pointer -g)
+  set(_vxs_flags "-fsanitize=${VXS_SANITIZE}" -fno-omit-frame-pointer -g1)
   if("undefined" IN_LIST _vxs_sanitizers)
     list(APPEND _vxs_flags -fno-sanitize-recover=all)
   endif()

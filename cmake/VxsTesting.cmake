@@ -8,6 +8,20 @@
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
+# GoogleTest and GoogleMock are parsed once per build tree: every suite reuses
+# one precompiled header (the compiler falls back to the plain headers if a
+# suite's flags ever make it unusable).
+if(NOT TARGET vxs_gtest_pch)
+  # An executable, so that the header is compiled with the suites' own flags.
+  add_executable(vxs_gtest_pch EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/gtest_pch.cpp)
+  target_link_libraries(vxs_gtest_pch PRIVATE GTest::gtest GTest::gmock GTest::gtest_main)
+  target_precompile_headers(vxs_gtest_pch PRIVATE <gtest/gtest.h> <gmock/gmock.h> <string> <vector>)
+endif()
+
+function(vxs_use_gtest_pch target)
+  target_precompile_headers(${target} REUSE_FROM vxs_gtest_pch)
+endfunction()
+
 function(vxs_add_gtest name)
   cmake_parse_arguments(ARG "CONCURRENCY" "" "SOURCES;LIBS" ${ARGN})
   set(is_tsan FALSE)
@@ -20,6 +34,7 @@ function(vxs_add_gtest name)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})
+  vxs_use_gtest_pch(${name})
   vxs_target_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} vxs_internal GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)

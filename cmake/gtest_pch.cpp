@@ -1,0 +1,1 @@
+// Anchors the precompiled GoogleTest header that every test suite reuses.
