@@ -150,6 +150,12 @@ bool RefService::start(std::string* error) {
         server.set_write_timeout(30, 0);
         server.set_keep_alive_timeout(2);
         server.set_tcp_nodelay(true);
+        // The library's default also sets SO_REUSEPORT, which lets a second
+        // service bind a port in use and split one utterance's connections.
+        server.set_socket_options([](socket_t sock) {
+            int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         install_routes(server);
         listener->address = wanted;
         if (wanted.port == 0) {

@@ -332,12 +332,10 @@ TEST_F(RefserviceProgram, PortInUseIsReportedAndExitsNonZero) {
     EXPECT_EQ(done.err, "vxs-refservice: cannot listen on https://" + taken + "\n");
 }
 
-// Disabled until the listener stops asking for SO_REUSEPORT (cpp-httplib's
-// default socket options): today a second service binds the same port
-// beside the first, both report readiness, and the kernel spreads
-// connections between them, so one utterance's upload and download may
-// reach different processes.
-TEST_F(RefserviceProgram, DISABLED_SecondServiceOnAPortInUseIsRefused) {
+// With SO_REUSEPORT (cpp-httplib's default socket options) a second service
+// would bind the same port beside the first, both would report readiness, and
+// the kernel would spread one utterance's upload and download between them.
+TEST_F(RefserviceProgram, SecondServiceOnAPortInUseIsRefused) {
     ChildProcess first;
     const std::vector<std::string> urls = start_service(&first);
     ASSERT_EQ(urls.size(), 2u);
