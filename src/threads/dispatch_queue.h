@@ -9,7 +9,7 @@
 // dropped tasks are released only after taskMutex (and the pool mutex) are
 // unlocked, so a task may hold the last reference to an object whose
 // destructor cancels this very queue. Lock order: queue mutex, then pool mutex.
-// A launcher that finds the queue empty keeps its pool thread for a few
+// A launcher that finds the queue empty keeps its pool thread for up to 20
 // microseconds (holding no slot and no lock) and takes a task submitted in
 // that time straight from runTaskAsync, sparing it a relaunch on the pool.
 #ifndef VXS_THREADS_DISPATCH_QUEUE_H
