@@ -22,17 +22,29 @@ namespace {
 // Request bodies other than the upload stream are small.
 constexpr size_t kMaxRequestBody = 4u << 20;
 constexpr const char* kStashedContentType = "X-Vxs-Stashed-Content-Type";
+constexpr const char* kStashedContentEncoding = "X-Vxs-Stashed-Content-Encoding";
 constexpr auto kSingleIdleLifetime = std::chrono::seconds(120);
 
 // cpp-httplib would parse a multipart body into parts; the service reads the
 // raw bytes itself, so the type is moved aside before routing.
-httplib::Server::HandlerResponse stash_multipart_type(const httplib::Request& request, httplib::Response&) {
+// cpp-httplib acts on two request headers before a handler sees the body:
+// it splits multipart bodies into parts and inflates bodies that declare
+// "Content-Encoding: gzip". Both protocols need the body bytes as they came
+// (chunked uploads declare gzip for a stream that is not one gzip member), so
+// those headers are moved aside under names of our own first.
+httplib::Server::HandlerResponse stash_body_headers(const httplib::Request& request, httplib::Response&) {
     auto& headers = const_cast<httplib::Request&>(request).headers;
     auto type = headers.find("Content-Type");
     if (type != headers.end() && strncasecmp(type->second.c_str(), "multipart/", 10) == 0) {
         const std::string value = type->second;
         headers.erase(type);
         headers.emplace(kStashedContentType, value);
+    }
+    auto encoding = headers.find("Content-Encoding");
+    if (encoding != headers.end()) {
+        const std::string value = encoding->second;
+        headers.erase(encoding);
+        headers.emplace(kStashedContentEncoding, value);
     }
     return httplib::Server::HandlerResponse::Unhandled;
 }
@@ -221,7 +233,7 @@ void RefService::install_routes(httplib::SSLServer& server) {
     using httplib::ContentReader;
     using httplib::Request;
     using httplib::Response;
-    server.set_pre_routing_handler(&stash_multipart_type);
+    server.set_pre_routing_handler(&stash_body_headers);
     server.set_payload_max_length(kMaxRequestBody);
     // Registration order is match order: the token path and the two chunked
     // suffixes before the catch-all single-request route.

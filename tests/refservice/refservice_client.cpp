@@ -246,6 +246,9 @@ ChunkedOutcome run_chunked(const ChunkedRequest& request) {
     CurlHeaders headers;
     for (const std::string& line : request.headers) headers.add(line);
     headers.add("Transfer-Encoding: chunked");
+    // Declared by the library's uploads too, although the stream is not one
+    // gzip member: the service must take the bytes as they come.
+    headers.add("Content-Encoding: gzip");
     headers.add("Expect:");
     const std::string url = request.base_url + "/up?sn=" + request.sn;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
