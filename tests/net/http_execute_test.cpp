@@ -51,18 +51,6 @@ void set_body(vxs_HttpRequest& request, const std::string& body) {
     request._BODY_LENGTH = static_cast<int64_t>(body.size());
 }
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
-int unused_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 // One throw-away CA trusted through the CA bundle setting, and a loopback
 // server with a certificate from it.
@@ -179,7 +167,7 @@ TEST_F(HttpExecuteTest, MissingRequestOrUrlGivesNoResponse) {
 
 TEST_F(HttpExecuteTest, TransportFailuresAreLocalErrorsNotEmptySuccesses) {
     // Nothing listens on the port.
-    auto refused = get("https://127.0.0.1:" + std::to_string(unused_port()) + "/x");
+    auto refused = get("https://127.0.0.1:" + std::to_string(vxs_test::unused_loopback_port()) + "/x");
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->get_local_request_error(), HTTP_REQUEST_HTTPS_REQ_ERROR);
     EXPECT_EQ(refused->get_http_status(), 0);
@@ -212,17 +200,9 @@ TEST_F(HttpExecuteTest, TransportFailuresAreLocalErrorsNotEmptySuccesses) {
 }
 
 TEST_F(HttpExecuteTest, CertificatesThatDoNotProveTheHostAreRefused) {
-    auto stranger_ca = TestCa::create("stranger root");
-    ASSERT_TRUE(stranger_ca);
-    struct Case {
-        const char* what;
-        vxs_test::KeyAndCertificate identity;
-    };
-    Case cases[] = {
-        {"signed by a CA that is not trusted", stranger_ca->issue_loopback_certificate()},
-        {"trusted CA, other host name", s_ca->issue_server_certificate({"other.example"}, {})},
-    };
-    for (Case& c : cases) {
+    const std::vector<vxs_test::UntrustedIdentity> cases = s_env->untrustedIdentities();
+    ASSERT_EQ(cases.size(), 2u);
+    for (const vxs_test::UntrustedIdentity& c : cases) {
         SCOPED_TRACE(c.what);
         LoopbackHttpsServer impostor(c.identity);
         ASSERT_TRUE(impostor.start());

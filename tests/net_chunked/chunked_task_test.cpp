@@ -157,18 +157,6 @@ std::string random_bytes(size_t count, unsigned seed) {
     return bytes;
 }
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
-int unused_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 ScriptedReply chunked_reply(const std::vector<ChunkPiece>& pieces) {
     ScriptedReply reply;
@@ -432,7 +420,7 @@ TEST_F(ChunkedTaskTest, EveryEndOfADownloadIsReportedOnce) {
         std::string pieces;
         std::string final_body;
     };
-    const std::string refused_url = "https://127.0.0.1:" + std::to_string(unused_port()) + "/down";
+    const std::string refused_url = "https://127.0.0.1:" + std::to_string(vxs_test::unused_loopback_port()) + "/down";
     const Case cases[] = {
         {"2xx without a body", no_content, "", HTTP_REQUEST_HTTPS_REQ_SUC, 204, "", ""},
         {"error status: its body is no stream of records", refused, "", HTTP_REQUEST_OK, 503, "", "busy"},
@@ -525,17 +513,9 @@ TEST_F(ChunkedTaskTest, DroppingTheTaskEndsItsTransfers) {
 }
 
 TEST_F(ChunkedTaskTest, ServersThatCannotProveTheirNameAreRefused) {
-    auto stranger_ca = TestCa::create("stranger root");
-    ASSERT_TRUE(stranger_ca);
-    struct Case {
-        const char* what;
-        vxs_test::KeyAndCertificate identity;
-    };
-    Case cases[] = {
-        {"signed by a CA that is not trusted", stranger_ca->issue_loopback_certificate()},
-        {"trusted CA, other host name", s_ca->issue_server_certificate({"other.example"}, {})},
-    };
-    for (Case& c : cases) {
+    const std::vector<vxs_test::UntrustedIdentity> cases = s_env->untrustedIdentities();
+    ASSERT_EQ(cases.size(), 2u);
+    for (const vxs_test::UntrustedIdentity& c : cases) {
         SCOPED_TRACE(c.what);
         LoopbackHttpsServer impostor(c.identity);
         ASSERT_TRUE(impostor.start());

@@ -47,18 +47,6 @@ ScriptedReply token_reply(const std::string& token) {
     return json_reply("{\"access_token\":\"" + token + "\",\"expires_in\":2592000}");
 }
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
-int unused_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 struct Fetched {
     std::string token;
@@ -145,7 +133,7 @@ TEST_F(AccessTokenTest, SameKeysTwiceFetchOnceAndOtherKeysFetchAgain) {
 }
 
 TEST_F(AccessTokenTest, FailedFetchReportsWhyAndTheNextRequestRetries) {
-    const std::string refused_url = "https://127.0.0.1:" + std::to_string(unused_port()) + kTokenPath;
+    const std::string refused_url = "https://127.0.0.1:" + std::to_string(vxs_test::unused_loopback_port()) + kTokenPath;
     struct Case {
         const char* what;
         ScriptedReply reply;

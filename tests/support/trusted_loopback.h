@@ -6,11 +6,21 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/loopback_https_server.h"
 #include "support/test_ca.h"
 
 namespace vxs_test {
+
+// A server identity that a client trusting only TrustedLoopback::ca() must refuse.
+struct UntrustedIdentity {
+    const char* what;
+    KeyAndCertificate identity;
+};
+
+// A port on 127.0.0.1 that nothing listens on (bound, then released).
+int unused_loopback_port();
 
 class TrustedLoopback {
 public:
@@ -23,6 +33,8 @@ public:
     LoopbackHttpsServer& server() { return *m_server; }
     // The CA bundle that trusts ca() (and nothing else).
     const std::string& caBundlePath() const { return m_caBundlePath; }
+    // One certificate from a CA nobody trusts, one from ca() for another name.
+    std::vector<UntrustedIdentity> untrustedIdentities() const;
 
 private:
     TrustedLoopback() = default;
