@@ -16,18 +16,7 @@ const int kTaskWaiting = 1;
 
 vxs_shared_ptr<ASRDispatchTaskBase> wrapMethod(ASRDispatchTaskMethod method, vxs_shared_ptr_base* parameter,
                                                Synchronization::AppConditionMutex* finished) {
-    vxs_shared_ptr<ASRDispatchTaskBase> task(
-        new ASRDispatchTaskBase(finished, parameter ? parameter->getRefPtr() : nullptr, method));
-    task->_releaseResourceAfterExecute = true;
-    return task;
-}
-
-// Waits on the caller's completion mutex; true when the task was executed.
-bool waitForCompletion(Synchronization::AppConditionMutex* finished) {
-    finished->lockWhenNotFlags(kTaskPending);
-    const bool executed = finished->getCurrentCondition() == kTaskExecuted;
-    finished->Unlock();
-    return executed;
+    return vxs_shared_ptr<ASRDispatchTaskBase>(newMethodTask(method, parameter, finished));
 }
 
 }  // namespace
@@ -133,7 +122,7 @@ bool AppRunloop::runTaskSync(ASRDispatchTaskMethod method, vxs_shared_ptr_base* 
     }
     Synchronization::AppConditionMutex finished(kTaskPending);
     if (!pushTask(wrapMethod(method, parameter, &finished), priority)) return false;
-    return waitForCompletion(&finished);
+    return waitForTaskCompletion(&finished);
 }
 
 bool AppRunloop::runTaskSync(const vxs_shared_ptr<ASRDispatchTaskBase>& task, int priority) {
@@ -150,7 +139,7 @@ bool AppRunloop::runTaskSync(const vxs_shared_ptr<ASRDispatchTaskBase>& task, in
         task->iExecutionFinishedMux = nullptr;
         return false;
     }
-    return waitForCompletion(&finished);
+    return waitForTaskCompletion(&finished);
 }
 
 void AppRunloop::pushStopTask(bool mostUrgent) {

@@ -40,20 +40,6 @@ private:
     const DispatchQueue* outer;
 };
 
-ASRDispatchTaskBase* wrapMethod(ASRDispatchTaskMethod method, vxs_shared_ptr_base* parameter) {
-    ASRDispatchTaskBase* task =
-        new ASRDispatchTaskBase(nullptr, parameter ? parameter->getRefPtr() : nullptr, method);
-    task->_releaseResourceAfterExecute = true;
-    return task;
-}
-
-bool waitForCompletion(Synchronization::AppConditionMutex* finished) {
-    finished->lockWhenNotFlags(kTaskPending);
-    const bool executed = finished->getCurrentCondition() == kTaskExecuted;
-    finished->Unlock();
-    return executed;
-}
-
 }  // namespace
 
 QueuedTask& QueuedTask::operator=(QueuedTask&& other) noexcept {
@@ -108,7 +94,7 @@ vxs_shared_ptr<DispatchQueue> DispatchQueue::alloc(int concurrentThreadCount) {
 bool DispatchQueue::runTaskAsync(ASRDispatchTaskBase* task) { return submit(task); }
 
 bool DispatchQueue::runTaskAsync(ASRDispatchTaskMethod method, vxs_shared_ptr_base* parameter) {
-    return submit(wrapMethod(method, parameter));
+    return submit(newMethodTask(method, parameter, nullptr));
 }
 
 bool DispatchQueue::submit(ASRDispatchTaskBase* task) {
@@ -247,7 +233,7 @@ bool DispatchQueue::runTaskSync(ASRDispatchTaskBase* task) {
     task->iExecutionFinishedMux = &finished;
     // A refused task has released `finished` with "dropped" already.
     if (!submit(task)) return false;
-    return waitForCompletion(&finished);
+    return waitForTaskCompletion(&finished);
 }
 
 bool DispatchQueue::runTaskSync(ASRDispatchTaskMethod method, vxs_shared_ptr_base* parameter) {
@@ -257,7 +243,7 @@ bool DispatchQueue::runTaskSync(ASRDispatchTaskMethod method, vxs_shared_ptr_bas
         if (method) method(parameter);
         return true;
     }
-    return runTaskSync(wrapMethod(method, parameter));
+    return runTaskSync(newMethodTask(method, parameter, nullptr));
 }
 
 bool DispatchQueue::runInline(ASRDispatchTaskBase* task) {

@@ -33,5 +33,20 @@ void signalTaskCompletion(ASRDispatchTaskBase* task, int completion) {
     finished->unlockWithCondition(completion);
 }
 
+ASRDispatchTaskBase* newMethodTask(ASRDispatchTaskMethod method, Memory::vxs_shared_ptr_base* parameter,
+                                   Synchronization::AppConditionMutex* finished) {
+    ASRDispatchTaskBase* task =
+        new ASRDispatchTaskBase(finished, parameter ? parameter->getRefPtr() : nullptr, method);
+    task->_releaseResourceAfterExecute = true;
+    return task;
+}
+
+bool waitForTaskCompletion(Synchronization::AppConditionMutex* finished) {
+    finished->lockWhenNotFlags(kTaskPending);
+    const bool executed = finished->getCurrentCondition() == kTaskExecuted;
+    finished->Unlock();
+    return executed;
+}
+
 }  // namespace Threads
 }  // namespace vxs

@@ -56,6 +56,16 @@ enum ASRDispatchTaskCompletion {
 // Signals a synchronous caller, if the task has one, with `completion`.
 void signalTaskCompletion(ASRDispatchTaskBase* task, int completion);
 
+// A new heap task that runs `method` with a reference of its own to
+// `parameter` (null for none), dropped right after the run; `finished` is the
+// synchronous caller's completion mutex, or null.
+ASRDispatchTaskBase* newMethodTask(ASRDispatchTaskMethod method, Memory::vxs_shared_ptr_base* parameter,
+                                   Synchronization::AppConditionMutex* finished);
+
+// Waits until the executor has signalled `finished` (which started as
+// kTaskPending); true when the task ran, false when it was dropped.
+bool waitForTaskCompletion(Synchronization::AppConditionMutex* finished);
+
 // A task that calls a member function on an object it keeps alive until the
 // task is destroyed.
 template <class T>
