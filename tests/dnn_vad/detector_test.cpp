@@ -272,6 +272,57 @@ TEST(WindowsDetectorTest, ThresholdsAreInclusive) {
     for (int f = 0; f < 30; ++f) EXPECT_EQ(never.SmoothDetectorOneFrame(silent, 9, f), SIL2SIL);
 }
 
+// The windowed decision holds speech for about a window after the posteriors
+// drop; the frame's own confidence drops with them.
+TEST(WindowsDetectorTest, FrameConfidenceFallsWhileTheWindowStillHoldsSpeech) {
+    const float speech[9] = {0.03f, 0.03f, 0.04f, 0.15f, 0.15f, 0.15f, 0.15f, 0.15f, 0.15f};
+    const float silence[9] = {0.3f, 0.3f, 0.34f, 0.01f, 0.01f, 0.01f, 0.01f, 0.01f, 0.01f};
+    VadConfiger config;
+    config.speech_st_threshold = 0.15f;
+    config.speech_et_threshold = 0.1f;
+    WindowsDetector detector(config);
+    int64_t lastVoiced = -1, windowEnd = -1;
+    for (int f = 0; f < 80; ++f) {
+        const int code = detector.SmoothDetectorOneFrame(f < 30 ? speech : silence, 9, f);
+        EXPECT_NEAR(detector.lastFrameConfidence(), f < 30 ? 0.15 * std::exp(1.0 / 6) : 0.01 * std::exp(1.0 / 6), 1e-5);
+        if (detector.lastFrameVoiced()) lastVoiced = f;
+        if (code == SPEECH2SIL) windowEnd = f;
+    }
+    EXPECT_EQ(lastVoiced, 29);
+    EXPECT_GE(windowEnd, 29 + 18);  // the 20-frame maximum still holds frame 29's value
+}
+
+// Loud noise reads as speech to the energy network: the segment's last speech
+// frame is where the loud part ends, not where the window lets go; the audio
+// tail and the pause still count from the held end.
+TEST_F(DetectorTest, LastSpeechFrameIsTheLastFrameTheNetworkCallsSpeech) {
+    std::vector<short> audio = noise(8000, 2, 1);  // frames 0..99 quiet
+    append(&audio, noise(16000, 3000, 2));         // loud up to sample 24000 (frame 300)
+    append(&audio, noise(16000, 2, 3));
+    CMFE mfe;
+    moduleSettings(&mfe, 8000);
+    ASSERT_EQ(mfe.mfeInit(net.c_str(), cmvn.c_str()), 0);
+    int64_t openLastSpeech = -1;
+    std::vector<int> statuses;
+    for (size_t pos = 0; pos < audio.size(); pos += 1280) {
+        ASSERT_EQ(mfe.mfeSendData(audio.data() + pos, 1280), 0);
+        statuses.push_back(mfe.mfeDNNDetect());
+        // Just past the loud part, while the window still holds speech.
+        if (pos / 80 == 304) openLastSpeech = mfe.mfeGetLastSpeechFrame();
+    }
+    ASSERT_EQ(mfe.segments().size(), 1u);
+    const _VADINFO_ seg = mfe.segments()[0];
+    // Frames whose 25 ms window overlaps the loud part end at 299; the
+    // network's four-frame context moves its decision by a few frames.
+    EXPECT_GE(seg.speech_e, 296);
+    EXPECT_LE(seg.speech_e, 303);
+    EXPECT_GE(seg.held_e, seg.speech_e + 15);
+    EXPECT_EQ(mfe.mfeGetLastSpeechFrame(), seg.speech_e);
+    EXPECT_EQ(openLastSpeech, seg.speech_e);
+    EXPECT_EQ(seg.utt_e, seg.held_e + 30);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), SPEECH_PAUSE), statuses.end());
+}
+
 TEST_F(DetectorTest, NetworkOutputsDecideTheState) {
     const std::vector<short> loud = noise(8000, 3000);
     struct Case {
@@ -339,19 +390,20 @@ TEST_F(DetectorTest, HandsBackTheUtteranceWithLeadInAndTail) {
         const _VADINFO_ seg = mfe.segments()[0];
         EXPECT_GE(seg.speech_s, 397);  // the loud second starts at frame 398
         EXPECT_LE(seg.speech_s, 404);
-        EXPECT_GE(seg.speech_e, 499);
-        EXPECT_LE(seg.speech_e, 530);  // speech confidence is held for 20 frames
+        EXPECT_GE(seg.speech_e, 496);  // the loud second ends with frame 499's window
+        EXPECT_LE(seg.speech_e, 503);
+        EXPECT_LE(seg.held_e, 530);  // the windowed decision holds speech for 20 frames
         EXPECT_EQ(seg.utt_s, seg.speech_s - 40);
         EXPECT_NE(std::find(whole.statuses.begin(), whole.statuses.end(), SPEECH_PAUSE), whole.statuses.end());
         EXPECT_EQ(whole.statuses.back(), NO_SPEECH);
 
         // The raw input from 40 frames before the first speech frame to 30
-        // frames after the last one (the window end of that frame; audio
+        // frames after the last one the window held (its window end; audio
         // handed out before the tail was known may reach up to one frame shift
         // further).
         const int64_t samplesPerFrame = rate / 100;
         const int64_t begin = seg.utt_s * samplesPerFrame;
-        const int64_t end = mfe.mfeGetSamplespot(seg.speech_e + 30);
+        const int64_t end = mfe.mfeGetSamplespot(seg.held_e + 30);
         const int64_t got = static_cast<int64_t>(whole.handedBack.size());
         EXPECT_GE(got, end - begin) << rate;
         EXPECT_LE(got, end - begin + samplesPerFrame) << rate;

@@ -93,7 +93,8 @@ TEST_F(Segmentation, PauseClosesAndTheClosingFrameIsAnalysedTwice) {
     const _VADINFO_ seg = mfe.segments()[0];
     EXPECT_EQ(seg.utt_s, 60);
     EXPECT_EQ(seg.speech_s, 100);
-    EXPECT_EQ(seg.speech_e, 149);
+    EXPECT_EQ(seg.speech_e, 149);  // no network confidence: the decision's own end
+    EXPECT_EQ(seg.held_e, 149);
     EXPECT_EQ(seg.utt_e, 179);
 }
 

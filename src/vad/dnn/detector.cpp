@@ -68,6 +68,7 @@ CMFE::CMFE()
       m_nStartBackFrame(40),
       m_nEndBackFrame(40),
       m_nLastSpeechFrame(0),
+      m_nLastVoicedFrame(-1),
       m_nLookForStart(0),
       m_fspeech_st_threshold(0.2f),
       m_fspeech_et_threshold(0.2f),
@@ -239,6 +240,7 @@ int CMFE::mfeExit() {
 int CMFE::mfeReset() {
     m_bIsNull = false;
     m_nLastSpeechFrame = 0;
+    m_nLastVoicedFrame = -1;
     m_nFirstFrame = 0;
     m_nVADCurState = SILENCE;
     m_nVADLastState = SILENCE;
@@ -364,7 +366,10 @@ int CMFE::mfeVADOneFrame(int64_t frameIdx, bool /*unused*/) {
     const int got = m_pFeatTranslator->read(m_pDstFeature, m_nDstFtDim);
     if (got == -2) return NOTBEGIN;
     if (got != m_nDstFtDim || m_pDnn->forward(m_pDstFeature, m_nDstFtDim, m_pDstNN) != 0) return INVALID;
-    return m_pWindowsDetector->SmoothDetectorOneFrame(m_pDstNN, m_nDstNNDim, static_cast<long>(frameIdx));
+    const int code = m_pWindowsDetector->SmoothDetectorOneFrame(m_pDstNN, m_nDstNNDim, static_cast<long>(frameIdx));
+    const bool windowSaysSpeech = code == SPEECH2SPEECH || code == SPEECH2SIL || code == SIL2SPEECH;
+    if (windowSaysSpeech && m_pWindowsDetector->lastFrameVoiced()) m_nLastVoicedFrame = frameIdx;
+    return code;
 }
 
 // --- hand-back --------------------------------------------------------------------

@@ -35,12 +35,17 @@ class DNN;
 class WindowsDetector;
 class VadConfiger;
 
-// One speech segment, in frames; -1 in utt_e / speech_e while still open.
+// One speech segment, in frames; -1 in utt_e / speech_e / held_e while still
+// open.
 struct _VADINFO_ {
     int64_t utt_s;     // utterance start, including the lead-in
     int64_t utt_e;     // utterance end, including the tail
     int64_t speech_s;  // first speech frame
-    int64_t speech_e;  // last speech frame
+    int64_t speech_e;  // last speech frame: the last one the network itself calls speech
+    // Last frame the windowed decision still held as speech (up to a window
+    // after speech_e); the tail of the handed-back audio and the pause rules
+    // count from here.
+    int64_t held_e;
 };
 
 // Parameter ids of mfeSetParam / mfeGetParam (frame values in 10 ms frames).
@@ -115,7 +120,12 @@ public:
     void mfeSetLogLevel(int level);
     // Final status at the end of input (called by mfeDNNDetect).
     int UserStop();
-    int64_t mfeGetLastSpeechFrame() const { return m_nLastSpeechFrame; }
+    // Last speech frame of the current (or latest) utterance: the last frame
+    // whose own confidence was above the end threshold, which the windowed
+    // decision keeps calling speech for up to a window longer. Falls back to
+    // the windowed decision's last speech frame when no frame of the
+    // utterance passed on its own (e.g. a scripted decision).
+    int64_t mfeGetLastSpeechFrame() const { return reportedSpeechEnd(latestSpeechStart()); }
     // m_nVADCurState when it is 0..6, else 0.
     int mfeReturnStatus(int ignored);
     // Frame count at input sample position s, and the input sample position
@@ -163,6 +173,11 @@ private:
     void copyFrameSamples(int64_t f);
     int onFrameCode(int64_t f, int code);
     int onSilentFrame(int64_t f);
+    // The last speech frame to report for an utterance whose first speech
+    // frame is speechStart (see mfeGetLastSpeechFrame).
+    int64_t reportedSpeechEnd(int64_t speechStart) const;
+    // The first speech frame of the latest utterance.
+    int64_t latestSpeechStart() const;
     void closeUtterance(int64_t f);
     void appendSegment(int64_t uttStart);
     // Hand-back pieces.
@@ -195,6 +210,9 @@ private:
     int m_nStartBackFrame;
     int m_nEndBackFrame;
     int64_t m_nLastSpeechFrame;
+    // Last frame the windowed decision called speech whose own confidence was
+    // above the end threshold; -1 for none.
+    int64_t m_nLastVoicedFrame;
     int m_nLookForStart;
     float m_fspeech_st_threshold;
     float m_fspeech_et_threshold;

@@ -21,10 +21,11 @@ int CMFE::detectionPassDisabled() {
     m_lSample_process = m_lSample;
     const int64_t frames = mfeGetFrame(m_lSample);
     if (m_vecVadInfo.empty()) {
-        m_vecVadInfo.push_back(_VADINFO_{0, frames, 0, frames});
+        m_vecVadInfo.push_back(_VADINFO_{0, frames, 0, frames, frames});
     } else {
         m_vecVadInfo.back().utt_e = frames;
         m_vecVadInfo.back().speech_e = frames;
+        m_vecVadInfo.back().held_e = frames;
     }
     return m_bIsNull ? SPEECH_TO_SILENCE : SILENCE_TO_SPEECH;
 }
@@ -139,14 +140,27 @@ int CMFE::onSilentFrame(int64_t f) {
     return kStatusNone;
 }
 
-void CMFE::appendSegment(int64_t uttStart) { m_vecVadInfo.push_back(_VADINFO_{uttStart, -1, m_nFirstFrame, -1}); }
+void CMFE::appendSegment(int64_t uttStart) {
+    m_vecVadInfo.push_back(_VADINFO_{uttStart, -1, m_nFirstFrame, -1, -1});
+}
+
+// The windowed decision holds speech for up to a window after the network lets
+// go; the utterance's timing keeps that hold, but its reported end is the last
+// frame the network itself called speech.
+int64_t CMFE::reportedSpeechEnd(int64_t speechStart) const {
+    if (m_nLastVoicedFrame >= speechStart && m_nLastVoicedFrame <= m_nLastSpeechFrame) return m_nLastVoicedFrame;
+    return m_nLastSpeechFrame;
+}
+
+int64_t CMFE::latestSpeechStart() const { return m_vecVadInfo.empty() ? m_nStartFrame : m_vecVadInfo.back().speech_s; }
 
 // Closes the current utterance at silent frame f. The next pass starts again
 // at f, so that frame is analysed a second time.
 void CMFE::closeUtterance(int64_t f) {
     if (m_vecVadInfo.empty()) appendSegment(std::max(m_nFirstFrame - m_nStartBackFrame, m_lVADStartFrame));
     _VADINFO_& segment = m_vecVadInfo.back();
-    segment.speech_e = m_nLastSpeechFrame;
+    segment.held_e = m_nLastSpeechFrame;
+    segment.speech_e = reportedSpeechEnd(segment.speech_s);
     segment.utt_e = std::min(m_nLastSpeechFrame + m_nEndBackFrame, f);
     m_nMax_Speech_Pause = m_nMax_Speech_Pause_fix;
     m_nVADCurState = SPEECH_PAUSE;
@@ -177,8 +191,10 @@ int CMFE::MakeSegment() {
     const int cur = m_nVADCurState;
     const int last = m_nVADLastState;
     if (!m_vecVadInfo.empty() && last != SPEECH_PAUSE) {
-        m_vecVadInfo.back().utt_e = m_lFrameCnt;
-        m_vecVadInfo.back().speech_e = m_nLastSpeechFrame;
+        _VADINFO_& open = m_vecVadInfo.back();
+        open.utt_e = m_lFrameCnt;
+        open.held_e = m_nLastSpeechFrame;
+        open.speech_e = reportedSpeechEnd(open.speech_s);
     }
     if (cur == SILENCE_TO_SPEECH && last == SILENCE) {
         appendSegment(std::max(m_nFirstFrame - m_nStartBackFrame, m_lVADStartFrame));
@@ -186,7 +202,7 @@ int CMFE::MakeSegment() {
                (cur == SILENCE_TO_SPEECH || cur == SPEECH_TOO_LONG ||
                 (cur == SPEECH_TO_SILENCE && m_nLookForStart == 1))) {
         const int64_t prevUttEnd = m_vecVadInfo.empty() ? m_lVADStartFrame : m_vecVadInfo.back().utt_e;
-        const int64_t prevSpeechEnd = m_vecVadInfo.empty() ? m_lVADStartFrame : m_vecVadInfo.back().speech_e;
+        const int64_t prevSpeechEnd = m_vecVadInfo.empty() ? m_lVADStartFrame : m_vecVadInfo.back().held_e;
         int64_t uttStart = std::max(m_nFirstFrame - m_nStartBackFrame, prevUttEnd);
         if (m_nFirstFrame - uttStart <= kBlipFrames) uttStart = std::max(m_nFirstFrame - 10, prevSpeechEnd);
         appendSegment(uttStart);

@@ -9,7 +9,15 @@ namespace vx_dnnvad {
 
 namespace {
 const int kFirstSpeechUnit = 3;  // units 0..2 do not count towards speech
+
+// Geometric mean of the speech units, scaled by e^(1/6).
+template <typename T>
+float speechConfidence(const T* units) {
+    float logSum = 1.0f;
+    for (int j = kFirstSpeechUnit; j < WindowsDetector::kUnits; ++j) logSum += static_cast<float>(std::log(units[j]));
+    return static_cast<float>(std::exp(logSum / 6.0));
 }
+}  // namespace
 
 WindowsDetector::WindowsDetector(const VadConfiger& config)
     : win_smooth_size(kSmooth),
@@ -25,6 +33,7 @@ void WindowsDetector::reset() {
     preFrameState = 0;
     curwinSize = 0;
     confidence = 0.0f;
+    frameConfidence = 0.0f;
     std::memset(winProbs_sum, 0, sizeof winProbs_sum);
     std::memset(winProbs, 0, sizeof winProbs);
     std::memset(winSmoothedProbs, 0, sizeof winSmoothedProbs);
@@ -46,9 +55,8 @@ int WindowsDetector::SmoothDetectorOneFrame(const float* p, int count, long /*fr
         win_max_smoothed_probs[j] = maxValue;
     }
     cur_win_smooth_pos = (cur_win_smooth_pos + 1) % win_smooth_size;
-    float logSum = 1.0f;
-    for (int j = kFirstSpeechUnit; j < kUnits; ++j) logSum += static_cast<float>(std::log(win_max_smoothed_probs[j]));
-    confidence = static_cast<float>(std::exp(logSum / 6.0));
+    confidence = speechConfidence(win_max_smoothed_probs);
+    frameConfidence = speechConfidence(p);
     curWinPos = (curWinPos + 1) % winSize;
     if (preFrameState == 0) {
         if (confidence >= speech_confidence_threshold) {

@@ -1,7 +1,9 @@
 // Windowed per-frame decision of the detector: smooths the network's 9
 // posteriors over the last 3 frames, keeps the maximum of the last 20 smoothed
 // values per unit, turns units 3..8 into one confidence and applies a
-// two-threshold hysteresis. Also the small configuration record it is built from.
+// two-threshold hysteresis. It also reports the latest frame's own confidence,
+// which tells where speech ends without the window's hold. Also the small
+// configuration record it is built from.
 //
 // Threading: one thread at a time per instance.
 #ifndef VXS_VAD_DNN_WINDOWS_DETECTOR_H
@@ -41,6 +43,12 @@ public:
     void reset();
     // Confidence of the latest frame (for diagnostics and tests).
     float lastConfidence() const { return confidence; }
+    // The same confidence from the latest frame's own posteriors, with neither
+    // smoothing nor the maximum window: it falls as soon as the network lets
+    // go, so it tells where speech really ends.
+    float lastFrameConfidence() const { return frameConfidence; }
+    // True when the latest frame's own confidence is above the end threshold.
+    bool lastFrameVoiced() const { return frameConfidence > sil_confidence_threshold; }
 
 private:
     int win_smooth_size;
@@ -56,6 +64,7 @@ private:
     int winSize;
     int preFrameState;
     float confidence;
+    float frameConfidence;
 };
 
 }  // namespace vx_dnnvad
