@@ -1,6 +1,7 @@
 #include "decoder/asr_request_builder.h"
 
 #include <gtest/gtest.h>
+#include "core/log.h"
 #include "net/access_token.h"
 #include <zlib.h>
 
@@ -235,6 +236,25 @@ TEST(ChunkParams, FailuresNameWhatIsMissingOrWrong) {
     size_t length = 0;
     EXPECT_FALSE(ASRRequestBuilder::buildChunkUpParams(ParamMapPtr(), length, error));
     EXPECT_EQ("Decoder missing parameters: missing all config!!", error.description);
+}
+
+TEST(ChunkParams, TraceLogOfTheDocumentHidesKeys) {
+    const std::string chunkKey = "ChunkKeySecret0123456789abcdef";
+    const std::string apiKey = "ApiKeySecret0123456789abcdefgh";
+    ParamMapPtr params = chunkParams();
+    (*params)[ASR_ONLINE_PARAM_KEY_CHUNK_KEY] = paramBase::box<std::string>(chunkKey);
+    (*params)[ASR_ONLINE_PARAM_KEY_API_KEY] = paramBase::box<std::string>(apiKey);
+    int previousLevel = get_current_log_level();
+    set_log_level(kLogTrace);
+    testing::internal::CaptureStderr();
+    RequestBuildError error;
+    std::string document = chunkDocumentText(params, error);
+    std::string logged = testing::internal::GetCapturedStderr();
+    set_log_level(previousLevel);
+    EXPECT_NE(std::string::npos, document.find(chunkKey)) << "the service still gets the key";
+    EXPECT_NE(std::string::npos, logged.find("upload json: "));
+    EXPECT_EQ(std::string::npos, logged.find(chunkKey)) << logged;
+    EXPECT_EQ(std::string::npos, logged.find(apiKey)) << logged;
 }
 
 TEST(Functions, BitsAndDefaults) {
