@@ -22,8 +22,10 @@ typedef Memory::vxs_shared_ptr<Networking::vxs_AccessToken> AccessTokenPtr;
 
 const char kMissingParameters[] = "Decoder missing parameters: ";
 const char kInvalidParameter[] = "Decoder invalid parameter: ";
-const char kAllocFailed[] = "Failed alloc while building post data: Failed allocate memory for request";
-const char kPrintFailed[] = "Failed alloc while building post data: NULL response while output json!";
+const char kAllocFailed[] =
+    "Failed alloc while building post data: Failed allocate memory for request";
+const char kPrintFailed[] =
+    "Failed alloc while building post data: NULL response while output json!";
 
 // The first two bytes of every compressed document: "u{" in place of the gzip
 // magic, which the service expects.
@@ -61,7 +63,8 @@ bool boolOr(const ParamMap& params, const char* key, bool fallback) {
 }
 
 void addStringIfPresent(const ParamMap& params, const char* key, const char* name, cJSON* object) {
-    if (const paramBase* value = findParam(params, key)) ASRRequestBuilder::addObject(value->valueString(), name, object);
+    if (const paramBase* value = findParam(params, key))
+        ASRRequestBuilder::addObject(value->valueString(), name, object);
 }
 
 // Whole-string decimal parse; "" and trailing characters are rejected.
@@ -84,7 +87,8 @@ std::string platformWithNetwork(const std::string& platform, int networkType) {
 // The serial number of the utterance, generated and stored on first use so
 // that every later packet and the caller see the same value.
 std::string serialNumber(ParamMap& params) {
-    if (const paramBase* value = findParam(params, ASR_ONLINE_PARAM_KEY_SN_STRING)) return value->valueString();
+    if (const paramBase* value = findParam(params, ASR_ONLINE_PARAM_KEY_SN_STRING))
+        return value->valueString();
     std::string generated = UUIDFactory::generateUUID();
     params[ASR_ONLINE_PARAM_KEY_SN_STRING] = paramBase::box<std::string>(generated);
     return generated;
@@ -94,10 +98,14 @@ uint32_t punctuationBits(const ParamMap& params) {
     const paramBase* mode = findParam(params, ASR_ONLINE_PARAM_KEY_PUNC_EXT_MODE_INT);
     if (mode != nullptr && mode->valueInt() != 0) {
         switch (mode->valueInt()) {
-            case 1: return 0x10000;
-            case 2: return 0x20000;
-            case 3: return 0x30000;
-            default: return 0;
+            case 1:
+                return 0x10000;
+            case 2:
+                return 0x20000;
+            case 3:
+                return 0x30000;
+            default:
+                return 0;
         }
     }
     return boolOr(params, ASR_ONLINE_PARAM_KEY_DISABLE_PUNC_BOOL, false) ? 0x10000 : 0;
@@ -111,7 +119,8 @@ Memory::vxs_shared_ptr<char> allocateBytes(size_t length) {
 
 // Prints, logs (redacted: the documents carry keys and tokens), compresses and
 // marks a document. Empty on failure with `error` set.
-Memory::vxs_shared_ptr<char> compressDocument(const cJSON* document, size_t& outLength, RequestBuildError& error) {
+Memory::vxs_shared_ptr<char> compressDocument(const cJSON* document, size_t& outLength,
+                                              RequestBuildError& error) {
     char* text = cJSON_Print(document);
     if (text == nullptr) {
         fail(error, DEC_ERROR_CODE_EXCEPTION, kPrintFailed);
@@ -121,15 +130,18 @@ Memory::vxs_shared_ptr<char> compressDocument(const cJSON* document, size_t& out
     VXS_LOG_TRACE("upload json: %s", Networking::redact_for_log(text, textLength).c_str());
     zipCompressor::CompressError compressError = zipCompressor::COMPRESS_OK;
     size_t zippedLength = 0;
-    Memory::vxs_shared_ptr<char> zipped = zipCompressor::compressData(text, textLength, zippedLength, compressError);
+    Memory::vxs_shared_ptr<char> zipped =
+        zipCompressor::compressData(text, textLength, zippedLength, compressError);
     cJSON_free(text);
     if (compressError != zipCompressor::COMPRESS_OK) {
         fail(error, DEC_ERROR_CODE_EXCEPTION,
-             "Failed compress post data: Zip request failed with error: " + std::to_string(compressError));
+             "Failed compress post data: Zip request failed with error: " +
+                 std::to_string(compressError));
         return Memory::vxs_shared_ptr<char>();
     }
     if (!zipped || zippedLength < 2) {
-        fail(error, DEC_ERROR_CODE_EXCEPTION, "Zip request failed, invalid data size from compressor 0");
+        fail(error, DEC_ERROR_CODE_EXCEPTION,
+             "Zip request failed, invalid data size from compressor 0");
         return Memory::vxs_shared_ptr<char>();
     }
     std::memcpy(zipped.getPTR(), kDocumentMark, sizeof(kDocumentMark));
@@ -138,8 +150,9 @@ Memory::vxs_shared_ptr<char> compressDocument(const cJSON* document, size_t& out
 }
 
 // "\r\n--B\r\n" document "\r\n--B\r\n" audio "\r\n--B--\r\n", no part headers.
-Memory::vxs_shared_ptr<char> assembleMultipart(const char* document, size_t documentLength, const char* audio,
-                                               size_t audioLength, size_t& outLength, RequestBuildError& error) {
+Memory::vxs_shared_ptr<char> assembleMultipart(const char* document, size_t documentLength,
+                                               const char* audio, size_t audioLength,
+                                               size_t& outLength, RequestBuildError& error) {
     const std::string separator = std::string("\r\n--") + ASR_REQUEST_CONTENT_BOUNDARY + "\r\n";
     const std::string closing = std::string("\r\n--") + ASR_REQUEST_CONTENT_BOUNDARY + "--\r\n";
     if (audio == nullptr) audioLength = 0;
@@ -164,12 +177,14 @@ Memory::vxs_shared_ptr<char> assembleMultipart(const char* document, size_t docu
     return body;
 }
 
-Memory::vxs_shared_ptr<char> finishBody(const cJSON* document, const char* audio, size_t audioLength,
-                                        size_t& outLength, RequestBuildError& error) {
+Memory::vxs_shared_ptr<char> finishBody(const cJSON* document, const char* audio,
+                                        size_t audioLength, size_t& outLength,
+                                        RequestBuildError& error) {
     size_t documentLength = 0;
     Memory::vxs_shared_ptr<char> compressed = compressDocument(document, documentLength, error);
     if (!compressed) return compressed;
-    return assembleMultipart(compressed.getPTR(), documentLength, audio, audioLength, outLength, error);
+    return assembleMultipart(compressed.getPTR(), documentLength, audio, audioLength, outLength,
+                             error);
 }
 
 // Percent-encodes everything but RFC 3986 unreserved characters, so that a
@@ -178,8 +193,8 @@ std::string formEncode(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string encoded;
     for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-            c == '.' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '_' || c == '.' || c == '~') {
             encoded += static_cast<char>(c);
         } else {
             encoded += '%';
@@ -192,21 +207,25 @@ std::string formEncode(const std::string& text) {
 
 bool addChunkCredentials(const ParamMap& params, cJSON* document, RequestBuildError& error) {
     addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_CHUNK_KEY, ASR_REQUEST_KEY_CHUNK_KEY, document);
-    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_CHUNK_PARAM, ASR_REQUEST_KEY_CHUNK_PARAMS, document);
+    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_CHUNK_PARAM, ASR_REQUEST_KEY_CHUNK_PARAMS,
+                       document);
     if (const paramBase* appId = findParam(params, ASR_ONLINE_PARAM_KEY_APP_ID)) {
         long long number = 0;
         std::string text = appId->valueString();
         if (!isAllDigits(text) || !parseDecimal(text, number)) {
-            fail(error, DEC_ERROR_CODE_INVALID_PARAMETER, std::string(kInvalidParameter) + ASR_ONLINE_PARAM_KEY_APP_ID);
+            fail(error, DEC_ERROR_CODE_INVALID_PARAMETER,
+                 std::string(kInvalidParameter) + ASR_ONLINE_PARAM_KEY_APP_ID);
             return false;
         }
         cJSON_AddNumberToObject(document, ASR_REQUEST_KEY_APP_ID, static_cast<double>(number));
     }
     addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_VP_PARAMS, ASR_REQUEST_KEY_VP_PARAMS, document);
     addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_API_KEY, ASR_REQUEST_KEY_API_KEY, document);
-    if (!findParam(params, ASR_ONLINE_PARAM_KEY_CHUNK_KEY) && !findParam(params, ASR_ONLINE_PARAM_KEY_API_KEY)) {
-        fail(error, DEC_ERROR_CODE_EXCEPTION, std::string("missing parameters: ") + ASR_ONLINE_PARAM_KEY_CHUNK_KEY +
-                                                  " or " + ASR_ONLINE_PARAM_KEY_API_KEY);
+    if (!findParam(params, ASR_ONLINE_PARAM_KEY_CHUNK_KEY) &&
+        !findParam(params, ASR_ONLINE_PARAM_KEY_API_KEY)) {
+        fail(error, DEC_ERROR_CODE_EXCEPTION,
+             std::string("missing parameters: ") + ASR_ONLINE_PARAM_KEY_CHUNK_KEY + " or " +
+                 ASR_ONLINE_PARAM_KEY_API_KEY);
         return false;
     }
     return true;
@@ -246,16 +265,21 @@ cJSON* chunkDocument(ParamMap& params, RequestBuildError& error) {
     long long productId = 0;
     // Only whole numbers: "1-2" would otherwise pass the character check and
     // silently become 1.
-    if (productText.find_first_not_of("-1234567890") != std::string::npos || !parseDecimal(productText, productId)) {
-        fail(error, DEC_ERROR_CODE_INVALID_PARAMETER, std::string(kInvalidParameter) + ASR_ONLINE_PARAM_KEY_PDT_STRING);
+    if (productText.find_first_not_of("-1234567890") != std::string::npos ||
+        !parseDecimal(productText, productId)) {
+        fail(error, DEC_ERROR_CODE_INVALID_PARAMETER,
+             std::string(kInvalidParameter) + ASR_ONLINE_PARAM_KEY_PDT_STRING);
         return abandon();
     }
-    cJSON_AddNumberToObject(document, ASR_REQUEST_KEY_CHUNK_PRODUCT, static_cast<double>(productId));
+    cJSON_AddNumberToObject(document, ASR_REQUEST_KEY_CHUNK_PRODUCT,
+                            static_cast<double>(productId));
     const paramBase* sampleRate = requireParam(params, ASR_ONLINE_PARAM_KEY_SAMPLE_RATE_INT, error);
     if (sampleRate == nullptr) return abandon();
     ASRRequestBuilder::addInt(sampleRate->valueInt(), ASR_REQUEST_KEY_CHUNK_SAMRATE, document);
-    ASRRequestBuilder::addObject(serialNumber(params), ASR_REQUEST_KEY_CHUNK_SERIAL_NUMBER, document);
-    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_APP_STRING, ASR_REQUEST_KEY_CHUNK_APPLICATION, document);
+    ASRRequestBuilder::addObject(serialNumber(params), ASR_REQUEST_KEY_CHUNK_SERIAL_NUMBER,
+                                 document);
+    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_APP_STRING, ASR_REQUEST_KEY_CHUNK_APPLICATION,
+                       document);
     if (const paramBase* city = findParam(params, ASR_ONLINE_PARAM_KEY_CITY_ID_INT)) {
         ASRRequestBuilder::addInt(city->valueInt(), ASR_REQUEST_KEY_CHUNK_CITY_ID, document);
     }
@@ -275,8 +299,9 @@ cJSON* chunkDocument(ParamMap& params, RequestBuildError& error) {
 // The comma-separated list of a single request's "prop_list": offline kinds
 // and repeats of the search domain collapse into one 10005; the map domain
 // needs the city. False (with `error` set) when the city is missing.
-bool propertyListText(const ParamMap& params, const std::vector<TVXVoiceRecognitionProperty>& properties,
-                      cJSON* document, std::string& list, RequestBuildError& error) {
+bool propertyListText(const ParamMap& params,
+                      const std::vector<TVXVoiceRecognitionProperty>& properties, cJSON* document,
+                      std::string& list, RequestBuildError& error) {
     bool searchListed = false;
     auto append = [&list](int value) {
         if (!list.empty()) list += ",";
@@ -286,9 +311,11 @@ bool propertyListText(const ParamMap& params, const std::vector<TVXVoiceRecognit
         if (property == EVoiceRecognitionPropertyMap) {
             const paramBase* city = requireParam(params, ASR_ONLINE_PARAM_KEY_CITY_ID_INT, error);
             if (city == nullptr) return false;
-            ASRRequestBuilder::addObject(std::to_string(city->valueInt()), ASR_REQUEST_KEY_CITY_ID, document);
+            ASRRequestBuilder::addObject(std::to_string(city->valueInt()), ASR_REQUEST_KEY_CITY_ID,
+                                         document);
         }
-        if (ASRRequestBuilder::isOfflineRecognitionProperty(property) || property == EVoiceRecognitionPropertySearch) {
+        if (ASRRequestBuilder::isOfflineRecognitionProperty(property) ||
+            property == EVoiceRecognitionPropertySearch) {
             if (!searchListed) {
                 append(EVoiceRecognitionPropertySearch);
                 searchListed = true;
@@ -311,8 +338,10 @@ bool isKelpProtocol(const ParamMap& params) {
 }
 
 void addKelpMembers(const ParamMap& params, int networkType, cJSON* document) {
-    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_BUA_STRING, ASR_REQUEST_KEY_USER_AGENT, document);
-    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_COOKIE_STRING, ASR_REQUEST_KEY_COOKIE, document);
+    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_BUA_STRING, ASR_REQUEST_KEY_USER_AGENT,
+                       document);
+    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_COOKIE_STRING, ASR_REQUEST_KEY_COOKIE,
+                       document);
     addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_PU_STRING, ASR_REQUEST_KEY_PU, document);
     addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_FROM_STRING, ASR_REQUEST_KEY_FROM, document);
     const paramBase* reserved = findParam(params, ASR_ONLINE_PARAM_KEY_RESERVED);
@@ -329,7 +358,8 @@ void addKelpMembers(const ParamMap& params, int networkType, cJSON* document) {
 }
 
 // Adds "tok" when the token object holds API keys; false when fetching fails.
-bool addAccessToken(const ParamMap& params, cJSON* document, bool* cancelFlag, RequestBuildError& error) {
+bool addAccessToken(const ParamMap& params, cJSON* document, bool* cancelFlag,
+                    RequestBuildError& error) {
     const paramBase* entry = findParam(params, ASR_ONLINE_PARAM_KEY_TOK);
     const AccessTokenPtr* token = entry ? entry->get<AccessTokenPtr>() : nullptr;
     if (token == nullptr || !*token || !(*token)->isApiKeyInfoSet()) return true;
@@ -361,7 +391,8 @@ cJSON* requestDocument(int idx, ParamMap& params, bool* cancelFlag, RequestBuild
     };
     if (firstPiece) {
         ASRRequestBuilder::addObject(uidOrIdentity(params), ASR_REQUEST_KEY_UID, document);
-        const paramBase* platform = requireParam(params, ASR_ONLINE_PARAM_KEY_PLATFORM_STRING, error);
+        const paramBase* platform =
+            requireParam(params, ASR_ONLINE_PARAM_KEY_PLATFORM_STRING, error);
         if (platform == nullptr) return abandon();
         ASRRequestBuilder::addObject(platformWithNetwork(platform->valueString(), networkType),
                                      ASR_REQUEST_KEY_PLATFORM, document);
@@ -374,31 +405,36 @@ cJSON* requestDocument(int idx, ParamMap& params, bool* cancelFlag, RequestBuild
     if (product == nullptr) return abandon();
     ASRRequestBuilder::addObject(product->valueString(), ASR_REQUEST_KEY_PRODUCT, document);
     ASRRequestBuilder::addObject(serialNumber(params), ASR_REQUEST_KEY_SERIAL_NUMBER, document);
-    ASRRequestBuilder::addObject(ASR_REQUEST_DEFAULT_TEXT_ENCODE, ASR_REQUEST_KEY_TEXT_ENCODING, document);
-    ASRRequestBuilder::addObject(ASR_REQUEST_DEFAULT_RETURN_TYPE, ASR_REQUEST_KEY_RETURN_TYPE, document);
+    ASRRequestBuilder::addObject(ASR_REQUEST_DEFAULT_TEXT_ENCODE, ASR_REQUEST_KEY_TEXT_ENCODING,
+                                 document);
+    ASRRequestBuilder::addObject(ASR_REQUEST_DEFAULT_RETURN_TYPE, ASR_REQUEST_KEY_RETURN_TYPE,
+                                 document);
     const paramBase* protocol = requireParam(params, ASR_ONLINE_PARAM_KEY_PTC_STRING, error);
     if (protocol == nullptr) return abandon();
     ASRRequestBuilder::addObject(protocol->valueString(), ASR_REQUEST_KEY_PROTOCOL, document);
-    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_APP_STRING, ASR_REQUEST_KEY_APPLICATION, document);
+    addStringIfPresent(params, ASR_ONLINE_PARAM_KEY_APP_STRING, ASR_REQUEST_KEY_APPLICATION,
+                       document);
     if (!addAccessToken(params, document, cancelFlag, error)) return abandon();
     if (firstPiece) {
         const paramBase* list = findParam(params, ASR_ONLINE_PARAM_KEY_PROP_LIST);
-        const auto* properties = list ? list->get<std::vector<TVXVoiceRecognitionProperty>>() : nullptr;
+        const auto* properties =
+            list ? list->get<std::vector<TVXVoiceRecognitionProperty>>() : nullptr;
         if (properties != nullptr) {
             std::string text;
             if (!propertyListText(params, *properties, document, text, error)) return abandon();
             if (!text.empty()) {
-                ASRRequestBuilder::addObject("{\"prop_list\":[" + text + "]}", ASR_REQUEST_KEY_PROPERTY_LIST,
-                                             document);
+                ASRRequestBuilder::addObject("{\"prop_list\":[" + text + "]}",
+                                             ASR_REQUEST_KEY_PROPERTY_LIST, document);
             }
         }
     }
-    ASRRequestBuilder::addObject(std::to_string(ASRRequestBuilder::functionsValue(params)), ASR_REQUEST_KEY_FUNCTIONS,
-                                 document);
+    ASRRequestBuilder::addObject(std::to_string(ASRRequestBuilder::functionsValue(params)),
+                                 ASR_REQUEST_KEY_FUNCTIONS, document);
     if (firstPiece) {
         const paramBase* user = findParam(params, ASR_ONLINE_PARAM_KEY_USER_PARAMS);
         if (const StringMap* pairs = user ? user->get<StringMap>() : nullptr) {
-            for (const auto& pair : *pairs) ASRRequestBuilder::addObject(pair.second, pair.first.c_str(), document);
+            for (const auto& pair : *pairs)
+                ASRRequestBuilder::addObject(pair.second, pair.first.c_str(), document);
         }
         if (isKelpProtocol(params)) addKelpMembers(params, networkType, document);
     }
@@ -413,16 +449,19 @@ JsonDocumentPtr make_json_document(cJSON* tree) {
     return document;
 }
 
-Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildChunkUpParams(const ParamMapPtr& params, size_t& outLength,
+Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildChunkUpParams(const ParamMapPtr& params,
+                                                                   size_t& outLength,
                                                                    RequestBuildError& error) {
     if (!params) {
-        fail(error, DEC_ERROR_CODE_EXCEPTION, std::string(kMissingParameters) + "missing all config!!");
+        fail(error, DEC_ERROR_CODE_EXCEPTION,
+             std::string(kMissingParameters) + "missing all config!!");
         return Memory::vxs_shared_ptr<char>();
     }
     JsonDocumentPtr document = make_json_document(chunkDocument(*params, error));
     if (!document) return Memory::vxs_shared_ptr<char>();
     size_t compressedLength = 0;
-    Memory::vxs_shared_ptr<char> compressed = compressDocument(document.getPTR(), compressedLength, error);
+    Memory::vxs_shared_ptr<char> compressed =
+        compressDocument(document.getPTR(), compressedLength, error);
     if (!compressed) return compressed;
     Memory::vxs_shared_ptr<char> packet =
         buildChunkData(compressed.getPTR(), compressedLength, TYPE_UPLOAD_PARAM, outLength);
@@ -430,8 +469,9 @@ Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildChunkUpParams(const ParamMa
     return packet;
 }
 
-Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildChunkData(const char* payload, size_t payloadLength,
-                                                               uint8_t type, size_t& outLength) {
+Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildChunkData(const char* payload,
+                                                               size_t payloadLength, uint8_t type,
+                                                               size_t& outLength) {
     if (payload == nullptr) payloadLength = 0;
     // The length field is 32 bits wide; a larger payload cannot be framed.
     if (payloadLength > UINT32_MAX - 1) return Memory::vxs_shared_ptr<char>();
@@ -440,19 +480,19 @@ Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildChunkData(const char* paylo
     if (!packet) return packet;
     uint32_t length = static_cast<uint32_t>(payloadLength + 1);
     unsigned char* bytes = reinterpret_cast<unsigned char*>(packet.getPTR());
-    for (int shift = 0; shift < 4; ++shift) bytes[shift] = static_cast<unsigned char>(length >> (8 * shift));
+    for (int shift = 0; shift < 4; ++shift)
+        bytes[shift] = static_cast<unsigned char>(length >> (8 * shift));
     bytes[4] = type;
     if (payloadLength > 0) std::memcpy(bytes + 5, payload, payloadLength);
     outLength = total;
-    VXS_LOG_DEBUG("buildChunkData alllen=%d, type=%d, datalen=%d", static_cast<int>(total), static_cast<int>(type),
-                  static_cast<int>(payloadLength));
+    VXS_LOG_DEBUG("buildChunkData alllen=%d, type=%d, datalen=%d", static_cast<int>(total),
+                  static_cast<int>(type), static_cast<int>(payloadLength));
     return packet;
 }
 
-Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildRequest(const char* audio, size_t audioLength, size_t& outLength,
-                                                             int idx, const ParamMapPtr& params,
-                                                             JsonDocumentPtr& recycled, RequestBuildError& error,
-                                                             bool* cancelFlag) {
+Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildRequest(
+    const char* audio, size_t audioLength, size_t& outLength, int idx, const ParamMapPtr& params,
+    JsonDocumentPtr& recycled, RequestBuildError& error, bool* cancelFlag) {
     if (recycled && (idx > 2 || idx < -2)) {
         Memory::vxs_shared_ptr<char> body =
             buildRequestFromRecycledJSON(audio, audioLength, outLength, idx, recycled, error);
@@ -462,29 +502,31 @@ Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildRequest(const char* audio, 
     return buildNewRequest(audio, audioLength, outLength, idx, params, recycled, error, cancelFlag);
 }
 
-Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildNewRequest(const char* audio, size_t audioLength,
-                                                                size_t& outLength, int idx, const ParamMapPtr& params,
-                                                                JsonDocumentPtr& recycled, RequestBuildError& error,
-                                                                bool* cancelFlag) {
+Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildNewRequest(
+    const char* audio, size_t audioLength, size_t& outLength, int idx, const ParamMapPtr& params,
+    JsonDocumentPtr& recycled, RequestBuildError& error, bool* cancelFlag) {
     if (!params) {
-        fail(error, DEC_ERROR_CODE_EXCEPTION, std::string(kMissingParameters) + "missing all config!!");
+        fail(error, DEC_ERROR_CODE_EXCEPTION,
+             std::string(kMissingParameters) + "missing all config!!");
         return Memory::vxs_shared_ptr<char>();
     }
     JsonDocumentPtr document = make_json_document(requestDocument(idx, *params, cancelFlag, error));
     if (!document) return Memory::vxs_shared_ptr<char>();
-    Memory::vxs_shared_ptr<char> body = finishBody(document.getPTR(), audio, audioLength, outLength, error);
+    Memory::vxs_shared_ptr<char> body =
+        finishBody(document.getPTR(), audio, audioLength, outLength, error);
     if (body) recycled = document;
     return body;
 }
 
-Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildRequestFromRecycledJSON(const char* audio, size_t audioLength,
-                                                                             size_t& outLength, int idx,
-                                                                             JsonDocumentPtr& recycled,
-                                                                             RequestBuildError& error) {
-    cJSON* index = recycled ? cJSON_GetObjectItemCaseSensitive(recycled.getPTR(), ASR_REQUEST_KEY_REQUEST_INDEX)
+Memory::vxs_shared_ptr<char> ASRRequestBuilder::buildRequestFromRecycledJSON(
+    const char* audio, size_t audioLength, size_t& outLength, int idx, JsonDocumentPtr& recycled,
+    RequestBuildError& error) {
+    cJSON* index = recycled ? cJSON_GetObjectItemCaseSensitive(recycled.getPTR(),
+                                                               ASR_REQUEST_KEY_REQUEST_INDEX)
                             : nullptr;
     if (index == nullptr) return Memory::vxs_shared_ptr<char>();
-    if (!cJSON_IsString(index) || cJSON_SetValuestring(index, std::to_string(idx).c_str()) == nullptr) {
+    if (!cJSON_IsString(index) ||
+        cJSON_SetValuestring(index, std::to_string(idx).c_str()) == nullptr) {
         fail(error, DEC_ERROR_CODE_EXCEPTION, kAllocFailed);
         return Memory::vxs_shared_ptr<char>();
     }

@@ -35,32 +35,37 @@ struct RequestBuildError {
 };
 
 class ASRRequestBuilder {
-public:
+  public:
     // The parameter packet (type TYPE_UPLOAD_PARAM) of the chunked protocol;
     // empty on failure with `error` set. Stores a generated serial number in
     // the map when it has none.
-    static Memory::vxs_shared_ptr<char> buildChunkUpParams(const ParamMapPtr& params, size_t& outLength,
+    static Memory::vxs_shared_ptr<char> buildChunkUpParams(const ParamMapPtr& params,
+                                                           size_t& outLength,
                                                            RequestBuildError& error);
     // One packet: 4-byte little-endian length (1 + payloadLength), the type
     // byte, the payload (none when `payload` is null). Empty when the packet
     // cannot be allocated; outLength = payloadLength + 5.
-    static Memory::vxs_shared_ptr<char> buildChunkData(const char* payload, size_t payloadLength, uint8_t type,
-                                                       size_t& outLength);
+    static Memory::vxs_shared_ptr<char> buildChunkData(const char* payload, size_t payloadLength,
+                                                       uint8_t type, size_t& outLength);
     // One multipart body of the single-request protocol. `idx` is the 1-based
     // index of the piece, negative for the last one. `recycled` carries the
     // document between the pieces of one utterance (start each with an empty
     // one). `cancelFlag` stops a wait for the access token.
-    static Memory::vxs_shared_ptr<char> buildRequest(const char* audio, size_t audioLength, size_t& outLength,
-                                                     int idx, const ParamMapPtr& params, JsonDocumentPtr& recycled,
+    static Memory::vxs_shared_ptr<char> buildRequest(const char* audio, size_t audioLength,
+                                                     size_t& outLength, int idx,
+                                                     const ParamMapPtr& params,
+                                                     JsonDocumentPtr& recycled,
                                                      RequestBuildError& error, bool* cancelFlag);
     // A body built from the parameters; the document becomes `recycled`.
-    static Memory::vxs_shared_ptr<char> buildNewRequest(const char* audio, size_t audioLength, size_t& outLength,
-                                                        int idx, const ParamMapPtr& params,
-                                                        JsonDocumentPtr& recycled, RequestBuildError& error,
-                                                        bool* cancelFlag);
+    static Memory::vxs_shared_ptr<char> buildNewRequest(const char* audio, size_t audioLength,
+                                                        size_t& outLength, int idx,
+                                                        const ParamMapPtr& params,
+                                                        JsonDocumentPtr& recycled,
+                                                        RequestBuildError& error, bool* cancelFlag);
     // A body carrying `recycled` with only "idx" changed; empty (and no
     // error) when the document has no "idx" member.
-    static Memory::vxs_shared_ptr<char> buildRequestFromRecycledJSON(const char* audio, size_t audioLength,
+    static Memory::vxs_shared_ptr<char> buildRequestFromRecycledJSON(const char* audio,
+                                                                     size_t audioLength,
                                                                      size_t& outLength, int idx,
                                                                      JsonDocumentPtr& recycled,
                                                                      RequestBuildError& error);

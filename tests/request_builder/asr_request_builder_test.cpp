@@ -1,14 +1,15 @@
 #include "decoder/asr_request_builder.h"
 
 #include <gtest/gtest.h>
-#include "core/log.h"
-#include "net/access_token.h"
 #include <zlib.h>
 
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "core/log.h"
+#include "net/access_token.h"
 
 namespace vxs {
 namespace {
@@ -89,10 +90,12 @@ ParamMapPtr chunkParams() {
 // The JSON document inside a chunk parameter packet, after checking the frame.
 std::string chunkDocumentText(const ParamMapPtr& params, RequestBuildError& error) {
     size_t length = 0;
-    std::string packet = bytesOf(ASRRequestBuilder::buildChunkUpParams(params, length, error), length);
+    std::string packet =
+        bytesOf(ASRRequestBuilder::buildChunkUpParams(params, length, error), length);
     if (packet.empty()) return std::string();
     EXPECT_EQ(0, error.code);
-    uint32_t framed = static_cast<unsigned char>(packet[0]) | static_cast<unsigned char>(packet[1]) << 8 |
+    uint32_t framed = static_cast<unsigned char>(packet[0]) |
+                      static_cast<unsigned char>(packet[1]) << 8 |
                       static_cast<unsigned char>(packet[2]) << 16 |
                       static_cast<uint32_t>(static_cast<unsigned char>(packet[3])) << 24;
     EXPECT_EQ(packet.size() - 4, framed);
@@ -115,9 +118,11 @@ TEST(ChunkPacket, FramesTypeLengthValue) {
     };
     for (const Case& c : cases) {
         size_t length = 0;
-        std::string packet = bytesOf(ASRRequestBuilder::buildChunkData(c.payload, c.length, c.type, length), length);
+        std::string packet =
+            bytesOf(ASRRequestBuilder::buildChunkData(c.payload, c.length, c.type, length), length);
         EXPECT_EQ(c.length + 5, length);
-        EXPECT_EQ(c.header + std::string(c.payload ? c.payload : "", c.length), packet) << int(c.type);
+        EXPECT_EQ(c.header + std::string(c.payload ? c.payload : "", c.length), packet)
+            << int(c.type);
     }
 }
 
@@ -129,8 +134,8 @@ TEST(ChunkParams, MarkedGzipMemberOfThePrintedDocument) {
     (*params)[ASR_ONLINE_PARAM_KEY_SN_STRING] = paramBase::box<std::string>("SN-1");
     (*params)[ASR_ONLINE_PARAM_KEY_APP_STRING] = paramBase::box<std::string>("demo");
     (*params)[ASR_ONLINE_PARAM_KEY_CITY_ID_INT] = paramBase::box<int>(131);
-    (*params)[ASR_ONLINE_PARAM_KEY_PROP_LIST] =
-        paramBase::box<PropertyList>({EVoiceRecognitionPropertyMap, EVoiceRecognitionPropertyContacts});
+    (*params)[ASR_ONLINE_PARAM_KEY_PROP_LIST] = paramBase::box<PropertyList>(
+        {EVoiceRecognitionPropertyMap, EVoiceRecognitionPropertyContacts});
 
     cJSON* expected = cJSON_CreateObject();
     cJSON_AddStringToObject(expected, "key", "chunk-key");
@@ -171,8 +176,11 @@ TEST(ChunkParams, ProductIdMustBeAWholeNumber) {
         int16_t code;
         double pid;
     } cases[] = {
-        {"1537", 0, 1537}, {"-1", 0, -1}, {"15a6", DEC_ERROR_CODE_INVALID_PARAMETER, 0},
-        {"1-2", DEC_ERROR_CODE_INVALID_PARAMETER, 0}, {"", DEC_ERROR_CODE_INVALID_PARAMETER, 0},
+        {"1537", 0, 1537},
+        {"-1", 0, -1},
+        {"15a6", DEC_ERROR_CODE_INVALID_PARAMETER, 0},
+        {"1-2", DEC_ERROR_CODE_INVALID_PARAMETER, 0},
+        {"", DEC_ERROR_CODE_INVALID_PARAMETER, 0},
     };
     for (const Case& c : cases) {
         ParamMapPtr params = chunkParams();
@@ -191,14 +199,16 @@ TEST(ChunkParams, ProductIdMustBeAWholeNumber) {
 
 TEST(ChunkParams, PlatformSuffixFollowsTheNetworkType) {
     const std::pair<int, const char*> cases[] = {
-        {EVR_NETWORK_TYPE_NO, "Linux&3"}, {EVR_NETWORK_TYPE_2G, "Linux&3"}, {EVR_NETWORK_TYPE_3G, "Linux&3"},
-        {EVR_NETWORK_TYPE_4G, "Linux&3"}, {EVR_NETWORK_TYPE_WIFI, "Linux&1"}, {9, "Linux&3"},
+        {EVR_NETWORK_TYPE_NO, "Linux&3"},   {EVR_NETWORK_TYPE_2G, "Linux&3"},
+        {EVR_NETWORK_TYPE_3G, "Linux&3"},   {EVR_NETWORK_TYPE_4G, "Linux&3"},
+        {EVR_NETWORK_TYPE_WIFI, "Linux&1"}, {9, "Linux&3"},
     };
     for (const auto& c : cases) {
         ParamMapPtr params = chunkParams();
         (*params)[ASR_ONLINE_PARAM_KEY_NET_INT] = paramBase::box<int>(c.first);
         RequestBuildError error;
-        EXPECT_EQ(c.second, ParsedDocument(chunkDocumentText(params, error)).string("pfm")) << c.first;
+        EXPECT_EQ(c.second, ParsedDocument(chunkDocumentText(params, error)).string("pfm"))
+            << c.first;
     }
 }
 
@@ -269,8 +279,10 @@ TEST(Functions, BitsAndDefaults) {
                      {{ASR_ONLINE_PARAM_KEY_PUNC_EXT_MODE_INT, paramBase::box<int>(2)},
                       {ASR_ONLINE_PARAM_KEY_DISABLE_PUNC_BOOL, paramBase::box<bool>(true)}},
                      0x60001});
-    cases.push_back({"mode 7", {{ASR_ONLINE_PARAM_KEY_PUNC_EXT_MODE_INT, paramBase::box<int>(7)}}, 0x40001});
-    cases.push_back({"mode 3", {{ASR_ONLINE_PARAM_KEY_PUNC_EXT_MODE_INT, paramBase::box<int>(3)}}, 0x70001});
+    cases.push_back(
+        {"mode 7", {{ASR_ONLINE_PARAM_KEY_PUNC_EXT_MODE_INT, paramBase::box<int>(7)}}, 0x40001});
+    cases.push_back(
+        {"mode 3", {{ASR_ONLINE_PARAM_KEY_PUNC_EXT_MODE_INT, paramBase::box<int>(3)}}, 0x70001});
     cases.push_back({"mode 0 falls back to disable_punc",
                      {{ASR_ONLINE_PARAM_KEY_PUNC_EXT_MODE_INT, paramBase::box<int>(0)},
                       {ASR_ONLINE_PARAM_KEY_DISABLE_PUNC_BOOL, paramBase::box<bool>(true)}},
@@ -280,7 +292,8 @@ TEST(Functions, BitsAndDefaults) {
                       {ASR_ONLINE_PARAM_KEY_ENABLE_SERVER_VAD_BOOL, paramBase::box<bool>(false)},
                       {ASR_ONLINE_PARAM_KEY_ENABLE_CONTACTS_BOOL, paramBase::box<bool>(true)}},
                      0x20000000});
-    for (const Case& c : cases) EXPECT_EQ(c.expected, ASRRequestBuilder::functionsValue(c.params)) << c.name;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, ASRRequestBuilder::functionsValue(c.params)) << c.name;
 }
 
 ParamMapPtr requestParams() {
@@ -293,7 +306,8 @@ ParamMapPtr requestParams() {
     (*params)[ASR_ONLINE_PARAM_KEY_PTC_STRING] = paramBase::box<std::string>("1");
     // A token object without keys adds nothing and fetches nothing.
     (*params)[ASR_ONLINE_PARAM_KEY_TOK] =
-        paramBase::box<Memory::vxs_shared_ptr<Networking::vxs_AccessToken>>(Networking::vxs_AccessToken::alloc());
+        paramBase::box<Memory::vxs_shared_ptr<Networking::vxs_AccessToken>>(
+            Networking::vxs_AccessToken::alloc());
     return params;
 }
 
@@ -317,12 +331,13 @@ Body splitBody(const std::string& body) {
     return parts;
 }
 
-Body request(int idx, const ParamMapPtr& params, JsonDocumentPtr& recycled, const std::string& audio,
-             RequestBuildError& error) {
+Body request(int idx, const ParamMapPtr& params, JsonDocumentPtr& recycled,
+             const std::string& audio, RequestBuildError& error) {
     size_t length = 0;
-    std::string body = bytesOf(ASRRequestBuilder::buildRequest(audio.data(), audio.size(), length, idx, params,
-                                                               recycled, error, nullptr),
-                               length);
+    std::string body =
+        bytesOf(ASRRequestBuilder::buildRequest(audio.data(), audio.size(), length, idx, params,
+                                                recycled, error, nullptr),
+                length);
     if (body.empty()) return Body();
     EXPECT_EQ(length, body.size());
     return splitBody(body);
@@ -330,7 +345,8 @@ Body request(int idx, const ParamMapPtr& params, JsonDocumentPtr& recycled, cons
 
 TEST(SingleRequest, FirstPieceDocumentAndLayout) {
     ParamMapPtr params = requestParams();
-    (*params)[ASR_ONLINE_PARAM_KEY_USER_PARAMS] = paramBase::box<StringMap>({{"zz", "last"}, {"aa", "first"}});
+    (*params)[ASR_ONLINE_PARAM_KEY_USER_PARAMS] =
+        paramBase::box<StringMap>({{"zz", "last"}, {"aa", "first"}});
     JsonDocumentPtr recycled;
     RequestBuildError error;
     const std::string audio("\x00\x01\r\n--\xff", 6);
@@ -344,7 +360,8 @@ TEST(SingleRequest, FirstPieceDocumentAndLayout) {
     cJSON_AddStringToObject(expected, "ver", "Core_3.0.0");
     cJSON_AddStringToObject(expected, "idx", "1");
     cJSON_AddStringToObject(expected, "pdt", "1537");
-    cJSON_AddStringToObject(expected, "glb", (*params)[ASR_ONLINE_PARAM_KEY_SN_STRING].valueString().c_str());
+    cJSON_AddStringToObject(expected, "glb",
+                            (*params)[ASR_ONLINE_PARAM_KEY_SN_STRING].valueString().c_str());
     cJSON_AddStringToObject(expected, "enc", "utf-8");
     cJSON_AddStringToObject(expected, "rtn", "json");
     cJSON_AddStringToObject(expected, "ptc", "1");
@@ -356,8 +373,9 @@ TEST(SingleRequest, FirstPieceDocumentAndLayout) {
 }
 
 TEST(SingleRequest, PropertyListCollapsesOfflineKindsAndNeedsTheCityForMaps) {
-    const PropertyList properties = {EVoiceRecognitionPropertyContacts, EVoiceRecognitionPropertyInput,
-                                     EVoiceRecognitionPropertyPlayerInstruction, EVoiceRecognitionPropertyMap};
+    const PropertyList properties = {
+        EVoiceRecognitionPropertyContacts, EVoiceRecognitionPropertyInput,
+        EVoiceRecognitionPropertyPlayerInstruction, EVoiceRecognitionPropertyMap};
     ParamMapPtr params = requestParams();
     (*params)[ASR_ONLINE_PARAM_KEY_PROP_LIST] = paramBase::box<PropertyList>(properties);
     (*params)[ASR_ONLINE_PARAM_KEY_CITY_ID_INT] = paramBase::box<int>(131);
@@ -378,7 +396,8 @@ TEST(SingleRequest, PropertyListCollapsesOfflineKindsAndNeedsTheCityForMaps) {
     (*params)[ASR_ONLINE_PARAM_KEY_PROP_LIST] = paramBase::box<PropertyList>(properties);
     JsonDocumentPtr failed;
     size_t length = 0;
-    EXPECT_FALSE(ASRRequestBuilder::buildRequest("a", 1, length, 1, params, failed, error, nullptr));
+    EXPECT_FALSE(
+        ASRRequestBuilder::buildRequest("a", 1, length, 1, params, failed, error, nullptr));
     EXPECT_EQ(DEC_ERROR_CODE_EXCEPTION, error.code);
     EXPECT_EQ("Decoder missing parameters: city_id.int", error.description);
     EXPECT_FALSE(failed);
@@ -430,7 +449,8 @@ TEST(SingleRequest, ReservedPairsOnlyForKelpProtocolsAndEncoded) {
         RequestBuildError error;
         ParsedDocument document(request(1, params, recycled, "a", error).document);
         EXPECT_EQ(c.rsv, document.string("rsv")) << c.protocol;
-        EXPECT_EQ(std::string(c.protocol) == "1" ? "<absent>" : "agent", document.string("bua")) << c.protocol;
+        EXPECT_EQ(std::string(c.protocol) == "1" ? "<absent>" : "agent", document.string("bua"))
+            << c.protocol;
     }
 }
 
