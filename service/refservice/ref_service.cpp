@@ -25,8 +25,6 @@ constexpr const char* kStashedContentType = "X-Vxs-Stashed-Content-Type";
 constexpr const char* kStashedContentEncoding = "X-Vxs-Stashed-Content-Encoding";
 constexpr auto kSingleIdleLifetime = std::chrono::seconds(120);
 
-// cpp-httplib would parse a multipart body into parts; the service reads the
-// raw bytes itself, so the type is moved aside before routing.
 // cpp-httplib acts on two request headers before a handler sees the body:
 // it splits multipart bodies into parts and inflates bodies that declare
 // "Content-Encoding: gzip". Both protocols need the body bytes as they came
@@ -307,17 +305,36 @@ void RefService::handle_token(const httplib::Request&, httplib::Response& respon
     response.set_content(answer.body, "application/json");
 }
 
+std::shared_ptr<ChunkedUtterance> RefService::open_chunked_connection(const httplib::Request& request,
+                                                                     httplib::Response& response,
+                                                                     const char* event, FaultPlan* plan) {
+    const std::string sn = request.get_param_value("sn");
+    if (sn.empty()) {
+        answer_text(response, 400, "missing sn");
+        return nullptr;
+    }
+    std::string fault_error;
+    *plan = faults_for(request, &fault_error);
+    if (!fault_error.empty()) {
+        answer_text(response, 400, fault_error);
+        return nullptr;
+    }
+    std::shared_ptr<ChunkedUtterance> utterance = chunked_utterance(sn);
+    if (!utterance) {
+        answer_text(response, 503, "stopping");
+        return nullptr;
+    }
+    utterance->add_faults(*plan);
+    m_log.record_text(sn, event, "path", request.path);
+    return utterance;
+}
+
 void RefService::handle_upload(const httplib::Request& request, httplib::Response& response,
                                const httplib::ContentReader& reader) {
+    FaultPlan plan;
+    std::shared_ptr<ChunkedUtterance> utterance = open_chunked_connection(request, response, "upload_open", &plan);
+    if (!utterance) return;
     const std::string sn = request.get_param_value("sn");
-    if (sn.empty()) return answer_text(response, 400, "missing sn");
-    std::string fault_error;
-    const FaultPlan plan = faults_for(request, &fault_error);
-    if (!fault_error.empty()) return answer_text(response, 400, fault_error);
-    std::shared_ptr<ChunkedUtterance> utterance = chunked_utterance(sn);
-    if (!utterance) return answer_text(response, 503, "stopping");
-    utterance->add_faults(plan);
-    m_log.record_text(sn, "upload_open", "path", request.path);
     if (plan.up_status != 0) {
         utterance->upload_refused(plan.up_status);
         // The body is read to its end first: a client still sending would
@@ -349,15 +366,9 @@ void RefService::handle_download(const httplib::Request& request, httplib::Respo
                                  const httplib::ContentReader& reader) {
     std::string ignored;
     read_body(reader, &ignored);
-    const std::string sn = request.get_param_value("sn");
-    if (sn.empty()) return answer_text(response, 400, "missing sn");
-    std::string fault_error;
-    const FaultPlan plan = faults_for(request, &fault_error);
-    if (!fault_error.empty()) return answer_text(response, 400, fault_error);
-    std::shared_ptr<ChunkedUtterance> utterance = chunked_utterance(sn);
-    if (!utterance) return answer_text(response, 503, "stopping");
-    utterance->add_faults(plan);
-    m_log.record_text(sn, "download_open", "path", request.path);
+    FaultPlan plan;
+    std::shared_ptr<ChunkedUtterance> utterance = open_chunked_connection(request, response, "download_open", &plan);
+    if (!utterance) return;
     if (plan.down_status != 0) {
         utterance->download_refused(plan.down_status);
         return answer_text(response, plan.down_status, "download refused by fault injection");

@@ -96,6 +96,12 @@ private:
 
     FaultPlan faults_for(const httplib::Request& request, std::string* error) const;
     std::shared_ptr<ChunkedUtterance> chunked_utterance(const std::string& sn);
+    // The common start of both chunked connections: the serial number, the
+    // fault plan and the utterance they belong to; null once an error answer
+    // has been given.
+    std::shared_ptr<ChunkedUtterance> open_chunked_connection(const httplib::Request& request,
+                                                              httplib::Response& response, const char* event,
+                                                              FaultPlan* plan);
     std::shared_ptr<SingleUtterance> single_utterance(const std::string& sn);
     void forget_finished();
 
