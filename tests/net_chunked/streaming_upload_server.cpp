@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include "support/header_stash.h"
+
 namespace vxs_test {
 
 namespace {
@@ -11,15 +13,7 @@ namespace {
 constexpr const char* kDeclaredEncoding = "X-Vxs-Declared-Content-Encoding";
 
 httplib::Server::HandlerResponse stash_content_encoding(const httplib::Request& request, httplib::Response&) {
-    // The request object is the server's own, non-const; only its header
-    // table is touched, before the body is read.
-    auto& headers = const_cast<httplib::Request&>(request).headers;
-    auto declared = headers.find("Content-Encoding");
-    if (declared != headers.end()) {
-        const std::string value = declared->second;
-        headers.erase(declared);
-        headers.emplace(kDeclaredEncoding, value);
-    }
+    stash_header(request, "Content-Encoding", "", kDeclaredEncoding);
     return httplib::Server::HandlerResponse::Unhandled;
 }
 

@@ -1,5 +1,7 @@
 #include "support/loopback_https_server.h"
 
+#include "support/header_stash.h"
+
 #include <strings.h>
 
 #include <functional>
@@ -17,15 +19,7 @@ namespace {
 constexpr const char* kStashedContentType = "X-Vxs-Stashed-Content-Type";
 
 httplib::Server::HandlerResponse stash_multipart_type(const httplib::Request& request, httplib::Response&) {
-    // The request object is the server's own, non-const; only its header
-    // table is touched, before routing reads the body.
-    auto& headers = const_cast<httplib::Request&>(request).headers;
-    auto type = headers.find("Content-Type");
-    if (type != headers.end() && strncasecmp(type->second.c_str(), "multipart/", 10) == 0) {
-        const std::string value = type->second;
-        headers.erase(type);
-        headers.emplace(kStashedContentType, value);
-    }
+    stash_header(request, "Content-Type", "multipart/", kStashedContentType);
     return httplib::Server::HandlerResponse::Unhandled;
 }
 
