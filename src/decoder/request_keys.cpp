@@ -84,10 +84,11 @@ const char* const ASR_INPUT_PRODUCT_ID_EN_GB = "1737";
 const char* const ASR_SEARCH_PRODUCT_SICHUAN_CN = "1836";
 const char* const ASR_INPUT_PRODUCT_SICHUAN_CN = "1837";
 const char* const ASR_CORE_VERSION = "Core_3.0.0";
-const char* const ASR_OPENAPI_SERVER = "https://openapi.vxspeech.example/v2";
-const char* const ASR_SEARCH_SERVER = "https://asr.vxspeech.example/echo.fcgi";
-const char* const ASR_INPUT_SERVER = "https://asr.vxspeech.example/echo.fcgi";
-const char* const ASR_SHAKE_SERVER = "https://asr.vxspeech.example/echo.fcgi";
-const char* const ASR_MUSIC_SERVER = "https://music.vxspeech.example/echo.fcgi";
+const char* const ASR_OPENAPI_SERVER = VXS_OPENAPI_SERVER_URL;
+const char* const ASR_SEARCH_SERVER = VXS_ASR_SERVER_URL;
+const char* const ASR_INPUT_SERVER = VXS_ASR_SERVER_URL;
+const char* const ASR_SHAKE_SERVER = VXS_ASR_SERVER_URL;
+const char* const ASR_MUSIC_SERVER = VXS_MUSIC_SERVER_URL;
+const char* const ASR_BACKUP_SERVER = VXS_BACKUP_SERVER_URL;
 
 }  // namespace vxs

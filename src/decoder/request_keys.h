@@ -96,6 +96,9 @@ extern const char* const ASR_SEARCH_SERVER;
 extern const char* const ASR_INPUT_SERVER;
 extern const char* const ASR_SHAKE_SERVER;
 extern const char* const ASR_MUSIC_SERVER;
+// The server tried after a failed connection to the resolved address: a
+// numeric host, so that it needs no resolution.
+extern const char* const ASR_BACKUP_SERVER;
 
 // Types of the packets on the chunked upload connection.
 constexpr uint8_t TYPE_UPLOAD_PARAM = 0;
