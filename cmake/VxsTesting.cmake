@@ -1,10 +1,12 @@
-# vxs_add_gtest(NAME SOURCES src... [LIBS lib...] [CONCURRENCY])
+# vxs_add_gtest(NAME SOURCES src... [LIBS lib...] [CONCURRENCY] [LABEL label])
 #
 # Builds one GoogleTest executable and registers each of its tests with CTest.
 # CONCURRENCY marks suites that the test script also runs under ThreadSanitizer;
 # in a ThreadSanitizer build only those are built and registered (the others
 # still exist as targets, left out of "all", so that folders may set their
-# properties unconditionally).
+# properties unconditionally). LABEL replaces the default CTest label "unit"
+# (for example "e2e" for suites that talk to the reference service, so that
+# `ctest -L e2e` runs them alone).
 include(GoogleTest)
 find_package(GTest REQUIRED)
 
@@ -23,7 +25,7 @@ function(vxs_use_gtest_pch target)
 endfunction()
 
 function(vxs_add_gtest name)
-  cmake_parse_arguments(ARG "CONCURRENCY" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "CONCURRENCY" "LABEL" "SOURCES;LIBS" ${ARGN})
   set(is_tsan FALSE)
   if(VXS_SANITIZE MATCHES "thread")
     set(is_tsan TRUE)
@@ -43,6 +45,9 @@ function(vxs_add_gtest name)
   set(labels unit)
   if(ARG_CONCURRENCY)
     set(labels concurrency)
+  endif()
+  if(ARG_LABEL)
+    set(labels ${ARG_LABEL})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
