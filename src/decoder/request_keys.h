@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "core/common_keys.h"
+
 namespace vxs {
 
 extern const char* const ASR_ONLINE_PARAM_KEY_ENABLE_LONG_SPEECH;
@@ -108,11 +110,8 @@ constexpr uint8_t TYPE_UPLOAD_FINISH = 3;
 constexpr uint8_t TYPE_UPLOAD_CANCEL = 4;
 constexpr uint8_t TYPE_UPLOAD_REALTIME_DATA = 5;
 
-// Error domains and codes the online decoders report.
-constexpr int16_t DEC_ERROR_CODE_CLASS = 30;
-constexpr int16_t DEC_ERROR_CODE_LOCAL_HTTP_CLASS = 31;
-constexpr int16_t DEC_ERROR_CODE_REMOTE_HTTP_CLASS = 32;
-constexpr int16_t DEC_ERROR_CODE_SERVER_CLASS = 33;
+// Error codes the online decoders report; their domains (DEC_ERROR_CODE_CLASS
+// 30 and the HTTP and server classes 31-33) come from core/common_keys.h.
 constexpr int16_t DEC_ERROR_CODE_EXCEPTION = 1;
 constexpr int16_t DEC_ERROR_CODE_NET_UNAVAILABLE = 2;
 constexpr int16_t DEC_ERROR_CODE_ACCESS_TOKEN_FAILED = 3;
