@@ -2,8 +2,9 @@
 // long-lived chunked connection, implemented over libcurl elsewhere) and the
 // synchronous `execute`.
 //
-// Threading: execute() runs the whole transfer on the calling thread and keeps
-// no state between calls, so any number of threads may call it at once. It is
+// Threading: execute() runs the whole transfer on the calling thread; calls
+// share only a locked pool of idle connections and TLS sessions, so any number
+// of threads may call it at once. It is
 // ended early from any thread through vxs_HttpRequest::cancel(). The contract
 // of the asynchronous operations is the implementing task's.
 #ifndef VXS_NET_HTTP_REQUEST_MAKER_H
