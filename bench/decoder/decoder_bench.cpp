@@ -1,0 +1,324 @@
+// Online-recognition latency and CPU cost on loopback.
+//
+// Starts vxs-refservice as a child process (so this process's CPU time is
+// the client's alone) and times, per utterance, the span from handing over
+// the last package to receiving the final result, for the library's chunked
+// and single-request decoders and for minimal plain-libcurl clients that
+// send the same bytes. The service's own share of that span, read from its
+// utterance log, is subtracted; what remains is client-side time (library or
+// plain client, plus loopback transport). Then the process CPU time per
+// second of audio for each codec, packages handed over in real time.
+//
+// Usage: bench_decoder [--utterances N (50)] [--cpu-utterances M (2)]
+//                      [--interval-ms MS (20)] [--settle-ms MS (200)]
+//                      [--service PATH] [--audio PATH]
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_audio.h"
+#include "curl_chunked_client.h"
+#include "curl_single_client.h"
+#include "decoder_client.h"
+#include "decoder_factories.h"
+#include "net/tls_settings.h"
+#include "service_log.h"
+#include "service_process.h"
+#include "timing_stats.h"
+
+namespace {
+
+using namespace decbench;
+
+constexpr int kPackageMs = 160;
+constexpr int kWarmUpUtterances = 2;
+// Decoder within this factor of the plain client, and under this client-side
+// median.
+constexpr double kRatioGoal = 1.2;
+constexpr double kMedianGoalMs = 5.0;
+
+const CodecSetting kLatencyCodec{"BV32 16 kHz", 2, 16000};
+const CodecSetting kCpuCodecs[] = {
+    {"PCM 16 kHz", 1, 16000}, {"BV32 16 kHz", 2, 16000}, {"AMR-WB 16 kHz", 3, 16000},
+    {"PCM 8 kHz", 1, 8000},   {"AMR-NB 8 kHz", 3, 8000},
+};
+
+struct Options {
+    int utterances = 50;
+    int cpu_utterances = 2;
+    Pacing pacing;
+    std::string service = VXS_BENCH_REFSERVICE_PROGRAM;
+    std::string audio = "/usr/share/pocketsphinx/test/data/goforward.raw";
+};
+
+bool parse_options(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) return false;
+        const char* value = argv[++i];
+        if (name == "--utterances") options->utterances = std::max(1, atoi(value));
+        else if (name == "--cpu-utterances") options->cpu_utterances = std::max(0, atoi(value));
+        else if (name == "--interval-ms") options->pacing.interval = std::chrono::milliseconds(atoi(value));
+        else if (name == "--settle-ms") options->pacing.settle = std::chrono::milliseconds(atoi(value));
+        else if (name == "--service") options->service = value;
+        else if (name == "--audio") options->audio = value;
+        else return false;
+    }
+    return true;
+}
+
+// One client of the latency table and what its utterances gave.
+struct LatencyRow {
+    std::string label;
+    std::string tag;  // serial number prefix
+    bool chunked = false;
+    std::unique_ptr<UtteranceClient> client;
+    std::map<std::string, UtteranceOutcome> outcomes;  // by serial number
+    int failures = 0;
+    std::string first_error;
+    std::vector<double> total_ms, service_ms, client_ms;
+};
+
+std::unique_ptr<UtteranceClient> make_decoder_client(DecoderFactory factory, const std::string& label, bool chunked,
+                                                     const std::string& server_url) {
+    if (!factory) return nullptr;
+    std::unique_ptr<DecoderClient> client(new DecoderClient(label, factory, chunked, server_url, kPackageMs));
+    if (!client->valid()) return nullptr;
+    return std::unique_ptr<UtteranceClient>(client.release());
+}
+
+std::vector<LatencyRow> make_latency_rows(const std::string& server_url, const std::string& ca_path) {
+    std::vector<LatencyRow> rows(4);
+    rows[0].label = "EventManagerDecChunk";
+    rows[0].tag = "dec-chunk";
+    rows[0].chunked = true;
+    rows[0].client = make_decoder_client(chunked_decoder_factory(), rows[0].label, true, server_url);
+    rows[1].label = "plain libcurl, chunked";
+    rows[1].tag = "curl-chunk";
+    rows[1].chunked = true;
+    rows[1].client.reset(new CurlChunkedClient(server_url, ca_path, kPackageMs));
+    rows[2].label = "EventManagerDec";
+    rows[2].tag = "dec-single";
+    rows[2].client = make_decoder_client(single_decoder_factory(), rows[2].label, false, server_url);
+    rows[3].label = "plain libcurl, single request";
+    rows[3].tag = "curl-single";
+    rows[3].client.reset(new CurlSingleClient(server_url, ca_path, kPackageMs));
+    return rows;
+}
+
+std::string serial_number(const std::string& tag, int round) {
+    char text[64];
+    snprintf(text, sizeof text, "%s-%d-%04d", tag.c_str(), static_cast<int>(getpid()), round);
+    return text;
+}
+
+// Round-robin over the clients, so that a change of machine load touches
+// them all alike. Warm-up rounds (negative) are not kept.
+void run_latency_rounds(std::vector<LatencyRow>& rows, const Utterance& utterance, const Options& options) {
+    for (int round = -kWarmUpUtterances; round < options.utterances; ++round) {
+        for (LatencyRow& row : rows) {
+            if (!row.client) continue;
+            const std::string sn = serial_number(row.tag, round + kWarmUpUtterances);
+            UtteranceOutcome outcome = row.client->run(utterance, kLatencyCodec, sn, options.pacing);
+            if (!outcome.ok) {
+                ++row.failures;
+                if (row.first_error.empty()) row.first_error = sn + ": " + outcome.error;
+                continue;
+            }
+            if (round >= 0) row.outcomes[sn] = outcome;
+        }
+        fprintf(stderr, "\rlatency round %d/%d", round + 1, options.utterances);
+    }
+    fprintf(stderr, "\n");
+}
+
+void subtract_service_share(std::vector<LatencyRow>& rows, const std::string& log_path) {
+    const std::map<std::string, ServiceShare> shares = read_service_shares(log_path);
+    for (LatencyRow& row : rows) {
+        for (const auto& entry : row.outcomes) {
+            auto found = shares.find(entry.first);
+            const double service = found == shares.end() ? -1
+                                   : row.chunked         ? found->second.chunked_ms
+                                                         : found->second.single_ms;
+            if (service < 0) {
+                ++row.failures;
+                if (row.first_error.empty()) row.first_error = entry.first + ": no service times in its log";
+                continue;
+            }
+            row.total_ms.push_back(entry.second.client_ms);
+            row.service_ms.push_back(service);
+            row.client_ms.push_back(entry.second.client_ms - service);
+        }
+    }
+}
+
+void print_latency_table(const std::vector<LatencyRow>& rows, const Options& options) {
+    printf("\nLast package handed over -> final result received, %s, %d ms packages, %d utterances per client\n",
+           kLatencyCodec.name, kPackageMs, options.utterances);
+    printf("(packages every %lld ms, the last %lld ms later; medians and p99 by nearest rank)\n\n",
+           static_cast<long long>(options.pacing.interval.count()),
+           static_cast<long long>(options.pacing.settle.count()));
+    printf("%-31s %4s %9s %9s %9s | %13s %10s %9s\n", "client", "ok", "total", "service", "total", "client-side",
+           "client-side", "ratio to");
+    printf("%-31s %4s %9s %9s %9s | %13s %10s %9s\n", "", "", "med ms", "med ms", "p99 ms", "med ms", "p99 ms",
+           "plain");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const LatencyRow& row = rows[i];
+        if (!row.client) {
+            printf("%-31s not available (not in this build)\n", row.label.c_str());
+            continue;
+        }
+        const LatencyRow& plain = rows[i % 2 == 0 ? i + 1 : i];
+        const bool is_decoder = i % 2 == 0;
+        char ratio[32] = "-";
+        if (is_decoder && !plain.client_ms.empty() && !row.client_ms.empty()) {
+            snprintf(ratio, sizeof ratio, "%.2fx", median(row.client_ms) / median(plain.client_ms));
+        }
+        printf("%-31s %4zu %9.2f %9.2f %9.2f | %13.2f %10.2f %9s\n", row.label.c_str(), row.client_ms.size(),
+               median(row.total_ms), median(row.service_ms), percentile(row.total_ms, 0.99), median(row.client_ms),
+               percentile(row.client_ms, 0.99), ratio);
+    }
+    printf("\n");
+    for (size_t i = 0; i < rows.size(); i += 2) {
+        const LatencyRow& decoder = rows[i];
+        const LatencyRow& plain = rows[i + 1];
+        for (const LatencyRow* row : {&decoder, &plain}) {
+            if (row->failures > 0) printf("%s: %d failed utterances; first: %s\n", row->label.c_str(), row->failures,
+                                          row->first_error.c_str());
+        }
+        if (!decoder.client || decoder.client_ms.empty() || plain.client_ms.empty()) continue;
+        const double ratio = median(decoder.client_ms) / median(plain.client_ms);
+        printf("%s: within %.1fx of the plain client: %s (%.2fx); client-side median under %.0f ms: %s (%.2f ms)\n",
+               decoder.label.c_str(), kRatioGoal, ratio <= kRatioGoal ? "yes" : "NO", ratio, kMedianGoalMs,
+               median(decoder.client_ms) < kMedianGoalMs ? "yes" : "NO", median(decoder.client_ms));
+    }
+}
+
+double process_cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// CPU ms of this process per second of audio for `count` utterances, or a
+// negative value when one failed (its error in `error`).
+double cpu_per_audio_second(UtteranceClient& client, const CodecSetting& setting, const Utterance& utterance,
+                            int count, const std::string& tag, std::string* error) {
+    Pacing real_time;
+    real_time.interval = std::chrono::milliseconds(kPackageMs);
+    real_time.settle = std::chrono::milliseconds(0);
+    const double before = process_cpu_seconds();
+    for (int i = 0; i < count; ++i) {
+        const UtteranceOutcome outcome = client.run(utterance, setting, serial_number(tag, i), real_time);
+        if (!outcome.ok) {
+            *error = outcome.error;
+            return -1;
+        }
+    }
+    return (process_cpu_seconds() - before) * 1000 / (utterance.audio_seconds * count);
+}
+
+void print_cpu_table(const std::string& server_url, const std::vector<int16_t>& pcm16k, const Options& options) {
+    if (options.cpu_utterances == 0) return;
+    printf("\nProcess CPU time per second of audio (user + system, %d utterance(s) of %.2f s per cell, packages in "
+           "real time)\n\n",
+           options.cpu_utterances, static_cast<double>(pcm16k.size()) / 16000);
+    struct Column {
+        const char* label;
+        std::unique_ptr<UtteranceClient> client;
+        const char* tag;
+    };
+    Column columns[] = {
+        {"EventManagerDecChunk", make_decoder_client(chunked_decoder_factory(), "chunked", true, server_url),
+         "cpu-chunk"},
+        {"EventManagerDec", make_decoder_client(single_decoder_factory(), "single", false, server_url), "cpu-single"},
+    };
+    printf("%-16s", "codec");
+    for (const Column& column : columns) printf(" %24s", column.label);
+    printf("\n");
+    std::vector<std::string> errors;
+    for (const CodecSetting& setting : kCpuCodecs) {
+        const Utterance utterance = cut_packages(resample_from_16k(pcm16k, setting.rate), setting, kPackageMs);
+        printf("%-16s", setting.name);
+        for (const Column& column : columns) {
+            if (!column.client) {
+                printf(" %24s", "not available");
+                continue;
+            }
+            std::string error;
+            const std::string tag = std::string(column.tag) + "-" + std::to_string(setting.compression) + "-" +
+                                    std::to_string(setting.rate);
+            const double ms = cpu_per_audio_second(*column.client, setting, utterance, options.cpu_utterances, tag,
+                                                   &error);
+            if (ms < 0) {
+                printf(" %24s", "failed");
+                errors.push_back(std::string(column.label) + ", " + setting.name + ": " + error);
+            } else {
+                printf(" %18.2f ms/s", ms);
+            }
+            fflush(stdout);
+        }
+        printf("\n");
+    }
+    for (const std::string& error : errors) printf("%s\n", error.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse_options(argc, argv, &options)) {
+        fprintf(stderr,
+                "usage: %s [--utterances N] [--cpu-utterances M] [--interval-ms MS] [--settle-ms MS] "
+                "[--service PATH] [--audio PATH]\n",
+                argv[0]);
+        return 2;
+    }
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const std::vector<int16_t> pcm = load_raw_pcm(options.audio);
+    const Utterance utterance = cut_packages(pcm, kLatencyCodec, kPackageMs);
+    if (utterance.packages.empty()) {
+        fprintf(stderr, "cannot read the audio %s\n", options.audio.c_str());
+        return 1;
+    }
+    char work_dir[] = "/tmp/decbench.XXXXXX";
+    if (!mkdtemp(work_dir)) {
+        perror("mkdtemp");
+        return 1;
+    }
+    {
+        ServiceProcess service;
+        std::string error;
+        if (!service.start(options.service, work_dir, &error)) {
+            fprintf(stderr, "%s: %s\n", options.service.c_str(), error.c_str());
+            return 1;
+        }
+        vxs::Networking::set_ca_bundle_path(service.ca_path());
+        const std::string server_url = service.base_url() + "/v2";
+        printf("service %s (pid separate), audio %s: %.2f s, %zu packages\n", server_url.c_str(),
+               options.audio.c_str(), utterance.audio_seconds, utterance.packages.size());
+        {
+            std::vector<LatencyRow> rows = make_latency_rows(server_url, service.ca_path());
+            run_latency_rounds(rows, utterance, options);
+            subtract_service_share(rows, service.log_path());
+            print_latency_table(rows, options);
+        }
+        print_cpu_table(server_url, pcm, options);
+        service.stop();
+        unlink(service.ca_path().c_str());
+        unlink(service.log_path().c_str());
+    }
+    rmdir(work_dir);
+    curl_global_cleanup();
+    return 0;
+}
