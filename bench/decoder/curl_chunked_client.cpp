@@ -175,10 +175,11 @@ UtteranceOutcome CurlChunkedClient::run(const Utterance& utterance, const CodecS
 
     const Clock::time_point start = Clock::now();
     const size_t count = utterance.packages.size();
-    Clock::time_point last_handed;
+    Clock::time_point first_handed, last_handed;
     for (size_t i = 0; i < count; ++i) {
         std::this_thread::sleep_until(package_due(start, i, count, pacing));
         const bool last = i + 1 == count;
+        if (i == 0) first_handed = Clock::now();
         if (last) last_handed = Clock::now();
         std::string encoded;
         if (!encoder.encode(utterance.packages[i], &encoded)) {
@@ -204,6 +205,7 @@ UtteranceOutcome CurlChunkedClient::run(const Utterance& utterance, const CodecS
         if (outcome.error.empty()) outcome.error = download.error;
         if (outcome.error.empty() && !download.final_seen) outcome.error = "no final record";
         if (!outcome.error.empty()) abort = true;
+        outcome.span_ms = ms_between(first_handed, last_handed);
         outcome.client_ms = ms_between(last_handed, download.final_at);
         outcome.text = download.final_text;
     }

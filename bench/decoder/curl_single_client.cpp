@@ -106,10 +106,11 @@ UtteranceOutcome CurlSingleClient::run(const Utterance& utterance, const CodecSe
 
     const Clock::time_point start = Clock::now();
     const size_t count = utterance.packages.size();
-    Clock::time_point last_handed;
+    Clock::time_point first_handed, last_handed;
     for (size_t i = 0; i < count && outcome.error.empty(); ++i) {
         std::this_thread::sleep_until(package_due(start, i, count, pacing));
         const bool last = i + 1 == count;
+        if (i == 0) first_handed = Clock::now();
         if (last) last_handed = Clock::now();
         std::string encoded;
         if (!encoder.encode(utterance.packages[i], &encoded)) {
@@ -138,6 +139,7 @@ UtteranceOutcome CurlSingleClient::run(const Utterance& utterance, const CodecSe
             outcome.error = exchange.error;
             if (outcome.error.empty() && !exchange.final_seen) outcome.error = "no answer to the last package";
         }
+        outcome.span_ms = ms_between(first_handed, last_handed);
         outcome.client_ms = ms_between(last_handed, exchange.final_at);
         outcome.text = exchange.final_text;
     }

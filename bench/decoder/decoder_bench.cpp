@@ -9,9 +9,9 @@
 // plain client, plus loopback transport). Then the process CPU time per
 // second of audio for each codec, packages handed over in real time.
 //
-// Usage: bench_decoder [--utterances N (50)] [--cpu-utterances M (2)]
-//                      [--interval-ms MS (20)] [--settle-ms MS (200)]
-//                      [--service PATH] [--audio PATH]
+// Usage: bench_decoder [--utterances N (50)] [--cpu-utterances M (1)]
+//                      [--interval-ms MS (30)] [--settle-ms MS (250)]
+//                      [--service PATH] [--audio PATH] [--verbose] [--keep-files]
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_audio.h"
@@ -45,6 +46,13 @@ constexpr int kWarmUpUtterances = 2;
 // median.
 constexpr double kRatioGoal = 1.2;
 constexpr double kMedianGoalMs = 5.0;
+// An utterance whose last audio packet (or piece) the service took this much
+// later, relative to its first, than the client handed it over found the
+// service still busy with earlier audio; its span then measures the service,
+// so it is left out of the figures (and counted). A client that is itself
+// this slow to deliver would have every utterance left out, which the table
+// shows.
+constexpr double kServiceLagToleranceMs = 15.0;
 
 const CodecSetting kLatencyCodec{"BV32 16 kHz", 2, 16000};
 const CodecSetting kCpuCodecs[] = {
@@ -54,15 +62,21 @@ const CodecSetting kCpuCodecs[] = {
 
 struct Options {
     int utterances = 50;
-    int cpu_utterances = 2;
+    int cpu_utterances = 1;
     Pacing pacing;
     std::string service = VXS_BENCH_REFSERVICE_PROGRAM;
     std::string audio = "/usr/share/pocketsphinx/test/data/goforward.raw";
+    bool verbose = false;     // every utterance's times
+    bool keep_files = false;  // leave the service's CA and log in place
 };
 
 bool parse_options(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
+        if (name == "--verbose" || name == "--keep-files") {
+            (name == "--verbose" ? options->verbose : options->keep_files) = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         const char* value = argv[++i];
         if (name == "--utterances") options->utterances = std::max(1, atoi(value));
@@ -82,10 +96,18 @@ struct LatencyRow {
     std::string tag;  // serial number prefix
     bool chunked = false;
     std::unique_ptr<UtteranceClient> client;
-    std::map<std::string, UtteranceOutcome> outcomes;  // by serial number
+    // Utterances whose service times the log has not fully told yet.
+    std::vector<std::pair<std::string, UtteranceOutcome>> pending;
     int failures = 0;
+    int service_lagging = 0;
     std::string first_error;
     std::vector<double> total_ms, service_ms, client_ms;
+
+    size_t measured() const { return client_ms.size(); }
+    void fail(const std::string& sn, const std::string& error) {
+        ++failures;
+        if (first_error.empty()) first_error = sn + ": " + error;
+    }
 };
 
 std::unique_ptr<UtteranceClient> make_decoder_client(DecoderFactory factory, const std::string& label, bool chunked,
@@ -121,71 +143,97 @@ std::string serial_number(const std::string& tag, int round) {
     return text;
 }
 
-// Round-robin over the clients, so that a change of machine load touches
-// them all alike. Warm-up rounds (negative) are not kept.
-void run_latency_rounds(std::vector<LatencyRow>& rows, const Utterance& utterance, const Options& options) {
-    for (int round = -kWarmUpUtterances; round < options.utterances; ++round) {
-        for (LatencyRow& row : rows) {
-            if (!row.client) continue;
-            const std::string sn = serial_number(row.tag, round + kWarmUpUtterances);
-            UtteranceOutcome outcome = row.client->run(utterance, kLatencyCodec, sn, options.pacing);
-            if (!outcome.ok) {
-                ++row.failures;
-                if (row.first_error.empty()) row.first_error = sn + ": " + outcome.error;
-                continue;
-            }
-            if (round >= 0) row.outcomes[sn] = outcome;
+// Turns the row's pending utterances into figures once the service's log
+// holds their times; with `last_call`, whatever is still missing is a failure.
+void take_service_shares(LatencyRow& row, const ServiceLogFollower& log, bool verbose, bool last_call) {
+    std::vector<std::pair<std::string, UtteranceOutcome>> still_pending;
+    for (const auto& entry : row.pending) {
+        const std::string& sn = entry.first;
+        const UtteranceOutcome& outcome = entry.second;
+        ServiceShare share;
+        const bool known = log.share(sn, &share);
+        const double service = row.chunked ? share.chunked_ms : share.single_ms;
+        if (!known || service < 0) {
+            if (last_call) row.fail(sn, "no service times in the service's log");
+            else still_pending.push_back(entry);
+            continue;
         }
-        fprintf(stderr, "\rlatency round %d/%d", round + 1, options.utterances);
+        const double lag = (row.chunked ? share.chunked_audio_span_ms : share.single_audio_span_ms) - outcome.span_ms;
+        const double client_side = outcome.client_ms - service;
+        if (verbose) {
+            printf("%-24s total %8.2f ms  service %8.2f ms  client-side %8.2f ms  service lag %7.2f ms\n",
+                   sn.c_str(), outcome.client_ms, service, client_side, lag);
+        }
+        if (lag > kServiceLagToleranceMs) {
+            ++row.service_lagging;
+            continue;
+        }
+        row.total_ms.push_back(outcome.client_ms);
+        row.service_ms.push_back(service);
+        row.client_ms.push_back(client_side);
     }
-    fprintf(stderr, "\n");
+    row.pending.swap(still_pending);
 }
 
-void subtract_service_share(std::vector<LatencyRow>& rows, const std::string& log_path) {
-    const std::map<std::string, ServiceShare> shares = read_service_shares(log_path);
-    for (LatencyRow& row : rows) {
-        for (const auto& entry : row.outcomes) {
-            auto found = shares.find(entry.first);
-            const double service = found == shares.end() ? -1
-                                   : row.chunked         ? found->second.chunked_ms
-                                                         : found->second.single_ms;
-            if (service < 0) {
-                ++row.failures;
-                if (row.first_error.empty()) row.first_error = entry.first + ": no service times in its log";
-                continue;
-            }
-            row.total_ms.push_back(entry.second.client_ms);
-            row.service_ms.push_back(service);
-            row.client_ms.push_back(entry.second.client_ms - service);
-        }
+bool enough_measured(const std::vector<LatencyRow>& rows, int wanted) {
+    for (const LatencyRow& row : rows) {
+        if (row.client && row.measured() < static_cast<size_t>(wanted)) return false;
     }
+    return true;
+}
+
+// Round-robin over the clients, so that a change of machine load touches
+// them all alike, until each has `utterances` measured ones (or the round
+// limit passed). Warm-up rounds (negative) are not kept.
+void run_latency_rounds(std::vector<LatencyRow>& rows, const Utterance& utterance, const Options& options,
+                        ServiceLogFollower& log) {
+    const int round_limit = options.utterances + options.utterances / 2;
+    for (int round = -kWarmUpUtterances; round < round_limit && !enough_measured(rows, options.utterances);
+         ++round) {
+        for (LatencyRow& row : rows) {
+            if (!row.client || row.measured() >= static_cast<size_t>(options.utterances)) continue;
+            const std::string sn = serial_number(row.tag, round + kWarmUpUtterances);
+            UtteranceOutcome outcome = row.client->run(utterance, kLatencyCodec, sn, options.pacing);
+            if (!outcome.ok) row.fail(sn, outcome.error);
+            else if (round >= 0) row.pending.emplace_back(sn, outcome);
+        }
+        log.read_new_lines();
+        for (LatencyRow& row : rows) take_service_shares(row, log, options.verbose, false);
+        if (isatty(STDERR_FILENO)) fprintf(stderr, "\rlatency round %d ", round + 1);
+    }
+    if (isatty(STDERR_FILENO)) fprintf(stderr, "\n");
+    // The service logs a record once it is written: let the last lines land.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    log.read_new_lines();
+    for (LatencyRow& row : rows) take_service_shares(row, log, options.verbose, true);
 }
 
 void print_latency_table(const std::vector<LatencyRow>& rows, const Options& options) {
     printf("\nLast package handed over -> final result received, %s, %d ms packages, %d utterances per client\n",
            kLatencyCodec.name, kPackageMs, options.utterances);
-    printf("(packages every %lld ms, the last %lld ms later; medians and p99 by nearest rank)\n\n",
+    printf("(packages every %lld ms, the last %lld ms later; client-side = total - the service's own share from "
+           "its log;\n medians and p99 by nearest rank; ratio = decoder / plain client)\n\n",
            static_cast<long long>(options.pacing.interval.count()),
            static_cast<long long>(options.pacing.settle.count()));
-    printf("%-31s %4s %9s %9s %9s | %13s %10s %9s\n", "client", "ok", "total", "service", "total", "client-side",
-           "client-side", "ratio to");
-    printf("%-31s %4s %9s %9s %9s | %13s %10s %9s\n", "", "", "med ms", "med ms", "p99 ms", "med ms", "p99 ms",
-           "plain");
+    const char* const header = "%-30s %3s %9s %9s %9s | %11s %11s | %6s %6s\n";
+    printf(header, "client", "n", "total", "total", "service", "client-side", "client-side", "ratio", "ratio");
+    printf(header, "", "", "med ms", "p99 ms", "med ms", "med ms", "p99 ms", "med", "p99");
     for (size_t i = 0; i < rows.size(); ++i) {
         const LatencyRow& row = rows[i];
         if (!row.client) {
-            printf("%-31s not available (not in this build)\n", row.label.c_str());
+            printf("%-30s not available (not in this build)\n", row.label.c_str());
             continue;
         }
-        const LatencyRow& plain = rows[i % 2 == 0 ? i + 1 : i];
-        const bool is_decoder = i % 2 == 0;
-        char ratio[32] = "-";
-        if (is_decoder && !plain.client_ms.empty() && !row.client_ms.empty()) {
-            snprintf(ratio, sizeof ratio, "%.2fx", median(row.client_ms) / median(plain.client_ms));
+        const LatencyRow& plain = rows[i | 1];
+        char ratio_median[16] = "-", ratio_p99[16] = "-";
+        if (i % 2 == 0 && !plain.client_ms.empty() && !row.client_ms.empty()) {
+            snprintf(ratio_median, sizeof ratio_median, "%.2f", median(row.client_ms) / median(plain.client_ms));
+            snprintf(ratio_p99, sizeof ratio_p99, "%.2f",
+                     percentile(row.client_ms, 0.99) / percentile(plain.client_ms, 0.99));
         }
-        printf("%-31s %4zu %9.2f %9.2f %9.2f | %13.2f %10.2f %9s\n", row.label.c_str(), row.client_ms.size(),
-               median(row.total_ms), median(row.service_ms), percentile(row.total_ms, 0.99), median(row.client_ms),
-               percentile(row.client_ms, 0.99), ratio);
+        printf("%-30s %3zu %9.2f %9.2f %9.2f | %11.2f %11.2f | %6s %6s\n", row.label.c_str(), row.measured(),
+               median(row.total_ms), percentile(row.total_ms, 0.99), median(row.service_ms), median(row.client_ms),
+               percentile(row.client_ms, 0.99), ratio_median, ratio_p99);
     }
     printf("\n");
     for (size_t i = 0; i < rows.size(); i += 2) {
@@ -194,6 +242,11 @@ void print_latency_table(const std::vector<LatencyRow>& rows, const Options& opt
         for (const LatencyRow* row : {&decoder, &plain}) {
             if (row->failures > 0) printf("%s: %d failed utterances; first: %s\n", row->label.c_str(), row->failures,
                                           row->first_error.c_str());
+            if (row->service_lagging > 0) {
+                printf("%s: %d utterances left out: the service was still busy with earlier audio when the last "
+                       "package came (more room: --interval-ms)\n",
+                       row->label.c_str(), row->service_lagging);
+            }
         }
         if (!decoder.client || decoder.client_ms.empty() || plain.client_ms.empty()) continue;
         const double ratio = median(decoder.client_ms) / median(plain.client_ms);
@@ -280,7 +333,7 @@ int main(int argc, char** argv) {
     if (!parse_options(argc, argv, &options)) {
         fprintf(stderr,
                 "usage: %s [--utterances N] [--cpu-utterances M] [--interval-ms MS] [--settle-ms MS] "
-                "[--service PATH] [--audio PATH]\n",
+                "[--service PATH] [--audio PATH] [--verbose] [--keep-files]\n",
                 argv[0]);
         return 2;
     }
@@ -301,24 +354,30 @@ int main(int argc, char** argv) {
         std::string error;
         if (!service.start(options.service, work_dir, &error)) {
             fprintf(stderr, "%s: %s\n", options.service.c_str(), error.c_str());
+            rmdir(work_dir);
             return 1;
         }
         vxs::Networking::set_ca_bundle_path(service.ca_path());
         const std::string server_url = service.base_url() + "/v2";
-        printf("service %s (pid separate), audio %s: %.2f s, %zu packages\n", server_url.c_str(),
+        printf("service %s (a separate process), audio %s: %.2f s, %zu packages\n", server_url.c_str(),
                options.audio.c_str(), utterance.audio_seconds, utterance.packages.size());
+        fflush(stdout);
         {
+            ServiceLogFollower log(service.log_path());
             std::vector<LatencyRow> rows = make_latency_rows(server_url, service.ca_path());
-            run_latency_rounds(rows, utterance, options);
-            subtract_service_share(rows, service.log_path());
+            run_latency_rounds(rows, utterance, options, log);
             print_latency_table(rows, options);
         }
         print_cpu_table(server_url, pcm, options);
         service.stop();
-        unlink(service.ca_path().c_str());
-        unlink(service.log_path().c_str());
+        if (options.keep_files) {
+            printf("\nthe service's log: %s\n", service.log_path().c_str());
+        } else {
+            unlink(service.ca_path().c_str());
+            unlink(service.log_path().c_str());
+            rmdir(work_dir);
+        }
     }
-    rmdir(work_dir);
     curl_global_cleanup();
     return 0;
 }

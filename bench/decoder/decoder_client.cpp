@@ -161,9 +161,10 @@ UtteranceOutcome DecoderClient::run(const Utterance& utterance, const CodecSetti
     if (!wait_for_begin(utterance.packages.front().size(), &outcome.error)) return outcome;
     const Clock::time_point start = Clock::now();
     const size_t count = utterance.packages.size();
-    Clock::time_point last_handed;
+    Clock::time_point first_handed, last_handed;
     for (size_t i = 0; i < count; ++i) {
         std::this_thread::sleep_until(package_due(start, i, count, pacing));
+        if (i == 0) first_handed = Clock::now();
         const std::string& pcm = utterance.packages[i];
         vxs::MessagePtr data = vxs::Message::make(vxs::DEC_CMD_DATA);
         data->data = vxs::Memory::vxs_make_array<char>(pcm.size());
@@ -176,6 +177,7 @@ UtteranceOutcome DecoderClient::run(const Utterance& utterance, const CodecSetti
         post_to_decoder(data);
     }
     wait_for_final(last_handed, &outcome);
+    outcome.span_ms = ms_between(first_handed, last_handed);
     if (outcome.ok && m_chunked) wait_for_end();
     return outcome;
 }

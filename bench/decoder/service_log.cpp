@@ -1,23 +1,15 @@
 #include "service_log.h"
 
-#include <fstream>
-
 #include <cjson/cJSON.h>
 
 namespace decbench {
 
 namespace {
 
-// Packet and record type bytes as the service logs them.
-constexpr double kFinalRecordType = 0xF1;
+using Marks = ServiceLogFollower::Marks;
 
-struct Marks {
-    double last_audio = -1;
-    double finish_packet = -1;
-    double final_record = -1;
-    double last_request = -1;
-    double last_answer = -1;
-};
+// The record type byte of a final result, as the service logs it.
+constexpr double kFinalRecordType = 0xF1;
 
 std::string string_member(const cJSON* line, const char* name) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(line, name);
@@ -34,11 +26,13 @@ void note_event(const cJSON* line, Marks* marks) {
     const double t = number_member(line, "t_ms", -1);
     if (event == "packet") {
         const std::string type = string_member(line, "type");
+        if (type == "audio" && marks->first_audio < 0) marks->first_audio = t;
         if (type == "audio") marks->last_audio = t;
         if (type == "finish") marks->finish_packet = t;
     } else if (event == "record_sent") {
         if (number_member(line, "type_byte", 0) == kFinalRecordType && marks->final_record < 0) marks->final_record = t;
     } else if (event == "request") {
+        if (marks->first_request < 0) marks->first_request = t;
         if (number_member(line, "idx", 0) < 0) marks->last_request = t;
     } else if (event == "answer") {
         if (number_member(line, "idx", 0) < 0) marks->last_answer = t;
@@ -49,29 +43,49 @@ ServiceShare share_of(const Marks& marks) {
     ServiceShare share;
     const double end_start = marks.last_audio >= 0 ? marks.last_audio : marks.finish_packet;
     if (end_start >= 0 && marks.final_record >= end_start) share.chunked_ms = marks.final_record - end_start;
+    if (marks.first_audio >= 0) share.chunked_audio_span_ms = marks.last_audio - marks.first_audio;
     if (marks.last_request >= 0 && marks.last_answer >= marks.last_request) {
         share.single_ms = marks.last_answer - marks.last_request;
+    }
+    if (marks.first_request >= 0 && marks.last_request >= 0) {
+        share.single_audio_span_ms = marks.last_request - marks.first_request;
     }
     return share;
 }
 
 }  // namespace
 
-std::map<std::string, ServiceShare> read_service_shares(const std::string& path) {
-    std::map<std::string, Marks> marks;
-    std::ifstream in(path);
-    std::string text;
-    while (std::getline(in, text)) {
+ServiceLogFollower::~ServiceLogFollower() {
+    if (m_file) fclose(m_file);
+}
+
+void ServiceLogFollower::read_new_lines() {
+    if (!m_file) m_file = fopen(m_path.c_str(), "r");
+    if (!m_file) return;
+    char chunk[4096];
+    for (;;) {
+        const size_t got = fread(chunk, 1, sizeof chunk, m_file);
+        if (got == 0) break;
+        m_partial_line.append(chunk, got);
+    }
+    clearerr(m_file);  // the service keeps appending: read on from here next time
+    size_t start = 0;
+    for (size_t end = m_partial_line.find('\n'); end != std::string::npos; end = m_partial_line.find('\n', start)) {
+        const std::string text = m_partial_line.substr(start, end - start);
+        start = end + 1;
         cJSON* line = cJSON_Parse(text.c_str());
-        if (cJSON_IsObject(line)) {
-            const std::string sn = string_member(line, "sn");
-            if (!sn.empty()) note_event(line, &marks[sn]);
-        }
+        const std::string sn = cJSON_IsObject(line) ? string_member(line, "sn") : "";
+        if (!sn.empty()) note_event(line, &m_marks[sn]);
         cJSON_Delete(line);
     }
-    std::map<std::string, ServiceShare> shares;
-    for (const auto& entry : marks) shares[entry.first] = share_of(entry.second);
-    return shares;
+    m_partial_line.erase(0, start);
+}
+
+bool ServiceLogFollower::share(const std::string& sn, ServiceShare* share) const {
+    auto found = m_marks.find(sn);
+    if (found == m_marks.end()) return false;
+    *share = share_of(found->second);
+    return true;
 }
 
 }  // namespace decbench

@@ -21,14 +21,15 @@ using Clock = std::chrono::steady_clock;
 // last one `settle` later still, so that the service has caught up with the
 // earlier audio and the timed span holds only the end of the utterance.
 struct Pacing {
-    std::chrono::milliseconds interval{20};
-    std::chrono::milliseconds settle{200};
+    std::chrono::milliseconds interval{30};
+    std::chrono::milliseconds settle{250};
 };
 
 struct UtteranceOutcome {
     bool ok = false;
     std::string error;
     double client_ms = 0;  // final result received - last package handed over
+    double span_ms = 0;    // last package handed over - first package handed over
     std::string text;      // the final result as received
 };
 
