@@ -12,6 +12,7 @@
 // Usage: bench_decoder [--utterances N (50)] [--cpu-utterances M (1)]
 //                      [--interval-ms MS (30)] [--settle-ms MS (250)]
 //                      [--service PATH] [--audio PATH] [--verbose] [--keep-files]
+//                      [--cpu-plain]
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -41,7 +42,7 @@ namespace {
 using namespace decbench;
 
 constexpr int kPackageMs = 160;
-constexpr int kWarmUpUtterances = 2;
+constexpr int kWarmUpUtterances = 1;
 // Decoder within this factor of the plain client, and under this client-side
 // median.
 constexpr double kRatioGoal = 1.2;
@@ -68,13 +69,17 @@ struct Options {
     std::string audio = "/usr/share/pocketsphinx/test/data/goforward.raw";
     bool verbose = false;     // every utterance's times
     bool keep_files = false;  // leave the service's CA and log in place
+    bool cpu_plain = false;   // the plain clients in the CPU table too
 };
 
 bool parse_options(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (name == "--verbose" || name == "--keep-files") {
-            (name == "--verbose" ? options->verbose : options->keep_files) = true;
+        if (name == "--verbose" || name == "--keep-files" || name == "--cpu-plain") {
+            bool& flag = name == "--verbose"      ? options->verbose
+                         : name == "--keep-files" ? options->keep_files
+                                                  : options->cpu_plain;
+            flag = true;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -281,43 +286,39 @@ double cpu_per_audio_second(UtteranceClient& client, const CodecSetting& setting
     return (process_cpu_seconds() - before) * 1000 / (utterance.audio_seconds * count);
 }
 
-void print_cpu_table(const std::string& server_url, const std::vector<int16_t>& pcm16k, const Options& options) {
+// The clients of the latency table, already warm, measured again for CPU
+// time per codec: the decoders, and with --cpu-plain the plain clients.
+void print_cpu_table(std::vector<LatencyRow>& rows, const std::vector<int16_t>& pcm16k, const Options& options) {
     if (options.cpu_utterances == 0) return;
     printf("\nProcess CPU time per second of audio (user + system, %d utterance(s) of %.2f s per cell, packages in "
            "real time)\n\n",
            options.cpu_utterances, static_cast<double>(pcm16k.size()) / 16000);
-    struct Column {
-        const char* label;
-        std::unique_ptr<UtteranceClient> client;
-        const char* tag;
-    };
-    Column columns[] = {
-        {"EventManagerDecChunk", make_decoder_client(chunked_decoder_factory(), "chunked", true, server_url),
-         "cpu-chunk"},
-        {"EventManagerDec", make_decoder_client(single_decoder_factory(), "single", false, server_url), "cpu-single"},
-    };
+    std::vector<LatencyRow*> columns;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i % 2 == 0 || options.cpu_plain) columns.push_back(&rows[i]);
+    }
     printf("%-16s", "codec");
-    for (const Column& column : columns) printf(" %24s", column.label);
+    for (const LatencyRow* column : columns) printf(" %30s", column->label.c_str());
     printf("\n");
     std::vector<std::string> errors;
     for (const CodecSetting& setting : kCpuCodecs) {
         const Utterance utterance = cut_packages(resample_from_16k(pcm16k, setting.rate), setting, kPackageMs);
         printf("%-16s", setting.name);
-        for (const Column& column : columns) {
-            if (!column.client) {
-                printf(" %24s", "not available");
+        for (const LatencyRow* column : columns) {
+            if (!column->client) {
+                printf(" %30s", "not available");
                 continue;
             }
             std::string error;
-            const std::string tag = std::string(column.tag) + "-" + std::to_string(setting.compression) + "-" +
-                                    std::to_string(setting.rate);
-            const double ms = cpu_per_audio_second(*column.client, setting, utterance, options.cpu_utterances, tag,
-                                                   &error);
+            const std::string tag =
+                "cpu-" + column->tag + "-" + std::to_string(setting.compression) + "-" + std::to_string(setting.rate);
+            const double ms =
+                cpu_per_audio_second(*column->client, setting, utterance, options.cpu_utterances, tag, &error);
             if (ms < 0) {
-                printf(" %24s", "failed");
-                errors.push_back(std::string(column.label) + ", " + setting.name + ": " + error);
+                printf(" %30s", "failed");
+                errors.push_back(column->label + ", " + setting.name + ": " + error);
             } else {
-                printf(" %18.2f ms/s", ms);
+                printf(" %24.2f ms/s", ms);
             }
             fflush(stdout);
         }
@@ -333,7 +334,7 @@ int main(int argc, char** argv) {
     if (!parse_options(argc, argv, &options)) {
         fprintf(stderr,
                 "usage: %s [--utterances N] [--cpu-utterances M] [--interval-ms MS] [--settle-ms MS] "
-                "[--service PATH] [--audio PATH] [--verbose] [--keep-files]\n",
+                "[--service PATH] [--audio PATH] [--verbose] [--keep-files] [--cpu-plain]\n",
                 argv[0]);
         return 2;
     }
@@ -367,8 +368,8 @@ int main(int argc, char** argv) {
             std::vector<LatencyRow> rows = make_latency_rows(server_url, service.ca_path());
             run_latency_rounds(rows, utterance, options, log);
             print_latency_table(rows, options);
+            print_cpu_table(rows, pcm, options);
         }
-        print_cpu_table(server_url, pcm, options);
         service.stop();
         if (options.keep_files) {
             printf("\nthe service's log: %s\n", service.log_path().c_str());
