@@ -287,4 +287,73 @@ TEST(FeatureChain, MatchesWhatTheDetectorFeedsItsNetwork) {
     EXPECT_FALSE(bad.ok());
 }
 
+// Records the network input of every frame the detector analyses, in order.
+class InputRecordingMFE : public CMFE {
+  public:
+    explicit InputRecordingMFE(int width) : width(width) {}
+    int mfeVADOneFrame(int64_t frameIdx, bool unused) override {
+        const int code = CMFE::mfeVADOneFrame(frameIdx, unused);
+        analysed.push_back(frameIdx);
+        inputs.emplace_back(lastFeatures(), lastFeatures() + width);
+        return code;
+    }
+    const int width;
+    std::vector<int64_t> analysed;
+    std::vector<std::vector<float>> inputs;
+};
+
+// The detector works features and network outputs out several frames ahead.
+// Frames a pass does not reach (it closes an utterance, and the next pass
+// analyses that frame again) are taken back out of the splice, so that every
+// analysed frame sees what frame-by-frame analysis in the same order gives.
+TEST(FeatureChain, LookAheadKeepsTheSpliceOfFrameByFrameAnalysis) {
+    ScratchDir dir;
+    const int context = 4;
+    const std::string net = dnnvad_test::writeEnergyNetwork(dir, context);
+    const std::string cmvn = dnnvad_test::writeIdentityCmvn(dir);
+    for (int rate : {8000, 16000}) {
+        std::vector<short> audio;
+        for (int burst = 0; burst < 4; ++burst) {
+            dnnvad_test::append(&audio, dnnvad_test::noise(rate, 2, 10 + burst));
+            dnnvad_test::append(&audio, dnnvad_test::noise(rate / 2, 3000, 20 + burst));
+        }
+        dnnvad_test::append(&audio, dnnvad_test::noise(2 * rate, 2, 30));
+        InputRecordingMFE mfe(26 * context);
+        mfe.mfeSetParam(MFE_PARAM_SAMPLE_RATE, rate);
+        mfe.mfeSetParam(MFE_PARAM_SPEECH_START_THRESHOLD, 0.15f);
+        mfe.mfeSetParam(MFE_PARAM_SPEECH_END_THRESHOLD, 0.1f);
+        mfe.mfeSetParam(MFE_PARAM_MAX_SPEECH_PAUSE, 20);
+        mfe.mfeSetParam(MFE_PARAM_MAX_WAIT_DURATION, 1073741824.0f);
+        mfe.mfeSetParam(MFE_PARAM_MAX_WAIT_DURATION_BEGIN, 1073741824.0f);
+        ASSERT_EQ(mfe.mfeInit(net.c_str(), cmvn.c_str()), 0);
+        const int push = rate / 100 * 16;
+        for (size_t pos = 0; pos + push <= audio.size(); pos += push) {
+            ASSERT_EQ(mfe.mfeSendData(audio.data() + pos, push), 0);
+            mfe.mfeDNNDetect();
+        }
+        FeatureChain chain(rate, nullptr, 1);
+        CollectFrames frames;
+        ASSERT_EQ(chain.push(audio.data(), static_cast<int>(audio.size()), &frames), 0);
+
+        std::vector<float> splice;  // frame by frame, oldest first
+        int repeated = 0;
+        for (size_t call = 0; call < mfe.analysed.size(); ++call) {
+            const int64_t f = mfe.analysed[call];
+            ASSERT_LT(f, static_cast<int64_t>(frames.logMel.size()));
+            const std::vector<float>& now = frames.logMel[f];
+            if (splice.empty()) {
+                for (int slot = 0; slot < context; ++slot)
+                    splice.insert(splice.end(), now.begin(), now.end());
+            } else {
+                splice.erase(splice.begin(), splice.begin() + 26);
+                splice.insert(splice.end(), now.begin(), now.end());
+            }
+            if (call > 0 && f == mfe.analysed[call - 1]) ++repeated;
+            ASSERT_EQ(mfe.inputs[call], splice) << rate << " Hz, call " << call << ", frame " << f;
+        }
+        EXPECT_GE(repeated, 3) << rate
+                               << " Hz: every closed utterance analyses its closing frame twice";
+    }
+}
+
 }  // namespace

@@ -54,6 +54,13 @@ CMFE::CMFE()
       m_pDstFeature(nullptr),
       m_nDstNNDim(0),
       m_pDstNN(nullptr),
+      m_pAheadSamples(nullptr),
+      m_pAheadFeatures(nullptr),
+      m_pAheadPosteriors(nullptr),
+      m_pCurFeature(nullptr),
+      m_lAheadFirst(0),
+      m_lAheadNext(0),
+      m_lAheadEnd(0),
       m_n8kFrameLength(200),
       m_n8kFrameShift(80),
       m_nFeatDim(kFeaturesPerFrame),
@@ -197,6 +204,16 @@ int CMFE::buildModels(const char* dnnfile, const char* cmvn) {
         VX_DNNVAD_PRINT("ERROR:[%s:%d]m_pDstFeature malloc[%d] Failed\n", m_nDstFtDim);
         return MFE_ERR_MEMORY;
     }
+    m_pCurFeature = m_pDstFeature;
+    m_pAheadSamples = new (std::nothrow) float[m_n8kFrameLength]();
+    m_pAheadFeatures = new (std::nothrow) float[static_cast<long>(DNN::kMaxBatch) * m_nDstFtDim]();
+    m_pAheadPosteriors =
+        new (std::nothrow) float[static_cast<long>(DNN::kMaxBatch) * m_nDstNNDim]();
+    if (!m_pAheadSamples || !m_pAheadFeatures || !m_pAheadPosteriors) {
+        VX_DNNVAD_PRINT("ERROR:[%s:%d]look-ahead rows malloc[%d] Failed\n",
+                        DNN::kMaxBatch * m_nDstFtDim);
+        return MFE_ERR_MEMORY;
+    }
     m_pPcm2Featureft = new (std::nothrow) PCM2FeatureTranslator(m_n8kFrameLength, m_nFeatDim);
     m_pCMVNft = new (std::nothrow) CMVNFeatureTranslator(m_nFeatDim, m_nFeatDim, cmvn);
     m_pConcatft = new (std::nothrow) ConcatFeatureTranslator(m_nFeatDim, m_nDstFtDim);
@@ -229,6 +246,10 @@ int CMFE::mfeExit() {
     deleteArrayAndNull(m_pFrameSamples);
     deleteArrayAndNull(m_pDstFeature);
     deleteArrayAndNull(m_pDstNN);
+    deleteArrayAndNull(m_pAheadSamples);
+    deleteArrayAndNull(m_pAheadFeatures);
+    deleteArrayAndNull(m_pAheadPosteriors);
+    m_pCurFeature = nullptr;
     deleteArrayAndNull(m_pFrameState);
     deleteArrayAndNull(m_pDatabuff);
     deleteArrayAndNull(m_pData8kbuff);
@@ -256,6 +277,8 @@ int CMFE::mfeReset() {
     m_vecVadInfo.clear();
     m_nMax_Speech_Pause = m_nMax_Speech_Pause_fix;
     m_nMax_Wait_Duration = m_nMax_Wait_Duration_fix;
+    m_lAheadFirst = m_lAheadNext = m_lAheadEnd = 0;
+    if (m_pDstFeature) m_pCurFeature = m_pDstFeature;
     if (m_pFeatTranslator) m_pFeatTranslator->reset();
     if (m_pWindowsDetector) m_pWindowsDetector->reset();
     if (m_pDnn) m_pDnn->reset();
@@ -362,14 +385,65 @@ int CMFE::down_sample(const short* inRing, int64_t inStart, int inLen, short* ou
 // --- frame decision -------------------------------------------------------------
 
 int CMFE::mfeVADOneFrame(int64_t frameIdx, bool /*unused*/) {
-    m_pFeatTranslator->translate(m_pFrameSamples, m_n8kFrameLength, static_cast<int>(frameIdx));
-    const int got = m_pFeatTranslator->read(m_pDstFeature, m_nDstFtDim);
-    if (got == -2) return NOTBEGIN;
-    if (got != m_nDstFtDim || m_pDnn->forward(m_pDstFeature, m_nDstFtDim, m_pDstNN) != 0) return INVALID;
+    if (frameIdx != m_lAheadNext || frameIdx >= m_lAheadEnd) {
+        forgetLookahead();
+        const int code = analyseAhead(frameIdx);
+        if (code != MFE_OK) return code;
+    }
+    const long row = static_cast<long>(frameIdx - m_lAheadFirst);
+    m_pCurFeature = m_pAheadFeatures + row * m_nDstFtDim;
+    std::memcpy(m_pDstNN, m_pAheadPosteriors + row * m_nDstNNDim, m_nDstNNDim * sizeof(float));
+    m_lAheadNext = frameIdx + 1;
     const int code = m_pWindowsDetector->SmoothDetectorOneFrame(m_pDstNN, m_nDstNNDim, static_cast<long>(frameIdx));
     const bool windowSaysSpeech = code == SPEECH2SPEECH || code == SPEECH2SIL || code == SIL2SPEECH;
     if (windowSaysSpeech && m_pWindowsDetector->lastFrameVoiced()) m_nLastVoicedFrame = frameIdx;
     return code;
+}
+
+int64_t CMFE::completeFrames8k() const {
+    return m_lSample8k < m_n8kFrameLength ? 0
+                                          : (m_lSample8k - m_n8kFrameLength) / m_n8kFrameShift + 1;
+}
+
+// Frame f's samples are in m_pFrameSamples; later frames come from the 8 kHz ring.
+int CMFE::analyseAhead(int64_t f) {
+    const int64_t end = std::max(f + 1, std::min<int64_t>(f + DNN::kMaxBatch, completeFrames8k()));
+    const int capacity = ring8kCapacity();
+    int rows = 0;
+    for (int64_t k = f; k < end; ++k) {
+        float* samples = m_pFrameSamples;
+        if (k != f) {
+            const int index =
+                static_cast<int>(static_cast<int64_t>(m_n8kFrameShift) * k % capacity);
+            copyFromRing(m_pData8k, capacity, index, m_n8kFrameLength, m_pAheadSamples);
+            samples = m_pAheadSamples;
+        }
+        m_pFeatTranslator->translate(samples, m_n8kFrameLength, static_cast<int>(k));
+        const int got = m_pFeatTranslator->read(
+            m_pAheadFeatures + static_cast<long>(rows) * m_nDstFtDim, m_nDstFtDim);
+        if (got != m_nDstFtDim) {
+            if (rows == 0) return got == -2 ? NOTBEGIN : INVALID;
+            break;  // frame k is analysed again when it comes up
+        }
+        ++rows;
+    }
+    m_lAheadFirst = m_lAheadNext = f;
+    m_lAheadEnd = f + rows;
+    if (m_pDnn->forwardBatch(m_pAheadFeatures, rows, m_nDstFtDim, m_pAheadPosteriors) != 0) {
+        m_lAheadNext = f + 1;  // frame f was spliced; the rest is taken back
+        forgetLookahead();
+        return INVALID;
+    }
+    return MFE_OK;
+}
+
+void CMFE::forgetLookahead() {
+    if (m_lAheadNext < m_lAheadEnd && m_lAheadNext > m_lAheadFirst) {
+        const long lastDecided = static_cast<long>(m_lAheadNext - 1 - m_lAheadFirst);
+        m_pConcatft->rewind(m_pAheadFeatures + lastDecided * m_nDstFtDim,
+                            static_cast<long>(m_lAheadEnd - m_lAheadNext));
+    }
+    m_lAheadFirst = m_lAheadNext = m_lAheadEnd = 0;
 }
 
 // --- hand-back --------------------------------------------------------------------

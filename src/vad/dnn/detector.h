@@ -136,7 +136,9 @@ public:
     int MakeSegment();
     void mfeAdjustPauseThreshold(int64_t n);
     // The frame code of the frame held in m_pFrameSamples: features, network
-    // and windowed decision. Virtual so that a scripted decision can stand in.
+    // and windowed decision. Features and network outputs come from the
+    // look-ahead (see analyseAhead), computed for up to DNN::kMaxBatch frames
+    // at once. Virtual so that a scripted decision can stand in.
     virtual int mfeVADOneFrame(int64_t frameIdx, bool unused);
     // Filters and decimates inLen samples (whole 80-sample blocks) from the
     // input ring at position inStart into the 8 kHz ring at outStart.
@@ -156,7 +158,7 @@ public:
     int currentWaitLimit() const { return m_nMax_Wait_Duration; }
     // The latest frame's network input (m_nDstFtDim values), posteriors
     // (m_nDstNNDim values) and frame code.
-    const float* lastFeatures() const { return m_pDstFeature; }
+    const float* lastFeatures() const { return m_pCurFeature; }
     const float* lastPosteriors() const { return m_pDstNN; }
     int lastFrameCode() const { return m_nLastFrameCode; }
 
@@ -171,6 +173,15 @@ private:
     // Detection pass pieces (segmentation).
     int detectionPassDisabled();
     void copyFrameSamples(int64_t f);
+    // Look-ahead of the frame decision: features and network outputs of up to
+    // DNN::kMaxBatch frames at once, from the frame being decided on to the
+    // last complete frame, so that the network's weights are read once per
+    // few frames. Frames the pass never reaches (it stopped early, or the next
+    // pass starts elsewhere) are taken back out of the feature chain, so that
+    // every frame sees the same chain state as frame-by-frame analysis.
+    int analyseAhead(int64_t f);
+    void forgetLookahead();
+    int64_t completeFrames8k() const;
     int onFrameCode(int64_t f, int code);
     int onSilentFrame(int64_t f);
     // The last speech frame to report for an utterance whose first speech
@@ -196,6 +207,15 @@ private:
     float* m_pDstFeature;
     int m_nDstNNDim;
     float* m_pDstNN;
+    // Look-ahead rows: network inputs and outputs of frames
+    // [m_lAheadFirst, m_lAheadEnd); m_lAheadNext is the next frame to decide.
+    float* m_pAheadSamples;
+    float* m_pAheadFeatures;
+    float* m_pAheadPosteriors;
+    const float* m_pCurFeature;
+    int64_t m_lAheadFirst;
+    int64_t m_lAheadNext;
+    int64_t m_lAheadEnd;
     int m_n8kFrameLength;
     int m_n8kFrameShift;
     int m_nFeatDim;

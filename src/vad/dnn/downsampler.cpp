@@ -89,39 +89,75 @@ void feedForwardBlock(const double* xs, const double* b, double* ff) {
     }
 }
 
-// Feedback terms k = 19..4 as a four-lane dot product over outputs that are
-// at least four samples old; the three newest terms follow as scalars, the
-// newest (which the recursion waits for) last.
-const int kVectorTerms = 16;
+// The feedback in groups of four outputs. With p_k = y[n - k] the outputs
+// before the group, each output of the group is
+//   y[n + i] = f_i + sum over k = 1..19 of c[i][k] * p_k,   i = 0..3,
+// where f_i = ff[n + i] - sum over j = 1..i of a[j] * f_(i-j) needs no
+// output at all and c[i][k] = -a[k + i] - sum over j = 1..i of a[j] * c[i-j][k]
+// (a[k] = 0 beyond the order). The recursion then waits once per four
+// outputs instead of once per output; the four lanes are the four outputs.
+const int kGroup = 4;
 
-struct ReversedFeedback {
-    double a[kVectorTerms];  // a[19 - i] for i = 0..15
-    ReversedFeedback() {
-        for (int i = 0; i < kVectorTerms; ++i) a[i] = DownSampler::kA[kOrder - i];
+struct GroupFeedback {
+    Double4 c[kOrder + 1];  // c[k] = (c[0][k], c[1][k], c[2][k], c[3][k]); c[0] unused
+    GroupFeedback() {
+        double coefficient[kGroup][kOrder + 1] = {};
+        for (int i = 0; i < kGroup; ++i) {
+            for (int k = 1; k <= kOrder; ++k) {
+                double v = (k + i <= kOrder) ? -DownSampler::kA[k + i] : 0.0;
+                for (int j = 1; j <= i; ++j) v -= DownSampler::kA[j] * coefficient[i - j][k];
+                coefficient[i][k] = v;
+            }
+        }
+        for (int k = 0; k <= kOrder; ++k) {
+            for (int i = 0; i < kGroup; ++i) c[k][i] = k == 0 ? 0.0 : coefficient[i][k];
+        }
     }
 };
-const ReversedFeedback kReversed;
+const GroupFeedback kGroupFeedback;
+
+// One output by the plain recursion (the samples after the last whole group).
+inline double feedBackOne(const double* ys, double ff, int now) {
+    double sum = 0.0;
+    for (int k = kOrder; k >= 1; --k) sum += DownSampler::kA[k] * ys[now - k];
+    return ff - sum;
+}
 
 // y[n] = ff[n] - sum over k = 1..19 of a[k] * y[n - k], for n from `first` on.
-// The three newest outputs stay in registers so that the recursion only waits
-// for one multiply and one subtraction per sample.
-__attribute__((target_clones("avx2", "default")))
-void feedBackBlock(double* ys, const double* ff, double* filtered, int first) {
+__attribute__((target_clones("arch=x86-64-v3", "default"), optimize("fp-contract=fast"))) void
+feedBackBlock(double* ys, const double* ff, double* filtered, int first) {
+    const Double4* c = kGroupFeedback.c;
     const double a1 = DownSampler::kA[1], a2 = DownSampler::kA[2], a3 = DownSampler::kA[3];
-    const Double4* ar = reinterpret_cast<const Double4*>(kReversed.a);
-    double y1 = ys[kOrder + first - 1], y2 = ys[kOrder + first - 2], y3 = ys[kOrder + first - 3];
-    for (int n = first; n < kBlock; ++n) {
-        const int now = kOrder + n;
-        const Double4* y = reinterpret_cast<const Double4*>(ys + now - kOrder);
-        const Double4 sum4 = (ar[0] * y[0] + ar[1] * y[1]) + (ar[2] * y[2] + ar[3] * y[3]);
-        const double older = (sum4[0] + sum4[1]) + (sum4[2] + sum4[3]);
-        const double partial = ff[n] - (older + a3 * y3 + a2 * y2);
-        const double out = partial - a1 * y1;
-        ys[now] = out;
+    int n = first;
+    // The two latest groups stay in registers: reading an output back from
+    // memory right after storing it as part of a vector stalls.
+    Double4 last = *reinterpret_cast<const Double4*>(ys + kOrder + n - 4);    // y[n-4] .. y[n-1]
+    Double4 before = *reinterpret_cast<const Double4*>(ys + kOrder + n - 8);  // y[n-8] .. y[n-5]
+    for (; n + kGroup <= kBlock; n += kGroup) {
+        const double* p = ys + kOrder + n;  // p[-k] = y[n - k]
+        const double f0 = ff[n];
+        const double f1 = ff[n + 1] - a1 * f0;
+        const double f2 = ff[n + 2] - a1 * f1 - a2 * f0;
+        const double f3 = ff[n + 3] - a1 * f2 - a2 * f1 - a3 * f0;
+        // The older outputs in three independent sums, the newest four last.
+        const Double4 older = Double4{f0, f1, f2, f3} + c[5] * before[3] + c[6] * before[2] +
+                              c[7] * before[1] + c[8] * before[0];
+        const Double4 oldest =
+            c[9] * p[-9] + c[10] * p[-10] + c[11] * p[-11] + c[12] * p[-12] + c[13] * p[-13];
+        const Double4 oldest2 = c[14] * p[-14] + c[15] * p[-15] + c[16] * p[-16] + c[17] * p[-17] +
+                                c[18] * p[-18] + c[19] * p[-19];
+        const Double4 base = older + (oldest + oldest2);
+        const Double4 y =
+            (base + c[4] * last[0] + c[3] * last[1]) + (c[2] * last[2] + c[1] * last[3]);
+        *reinterpret_cast<Double4*>(ys + kOrder + n) = y;
+        *reinterpret_cast<Double4*>(filtered + n) = y;
+        before = last;
+        last = y;
+    }
+    for (; n < kBlock; ++n) {
+        const double out = feedBackOne(ys, ff[n], kOrder + n);
+        ys[kOrder + n] = out;
         filtered[n] = out;
-        y3 = y2;
-        y2 = y1;
-        y1 = out;
     }
 }
 

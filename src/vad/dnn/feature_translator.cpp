@@ -130,6 +130,13 @@ int ConcatFeatureTranslator::read(float* out, int len) {
     return dstDim;
 }
 
+int ConcatFeatureTranslator::rewind(const float* spliced, long framesBack) {
+    if (state == UNINIT || !spliced || framesBack < 0 || framesBack >= curFrame) return -1;
+    std::memcpy(feature, spliced, dstDim * sizeof(float));
+    curFrame -= framesBack;
+    return 0;
+}
+
 int ConcatFeatureTranslator::reset() {
     if (feature) std::memset(feature, 0, dstDim * sizeof(float));
     winEnd = 0;

@@ -88,8 +88,13 @@ public:
     int read(float* out, int len) override;
     int reset() override;
     const float* output() const { return feature; }
+    // Returns to the state right after an earlier frame: `spliced` is the
+    // vector that frame produced (dstDim values), `framesBack` (>= 0) the
+    // number of frames spliced since. 0, or -1 when that would go back past
+    // the first frame.
+    int rewind(const float* spliced, long framesBack);
 
-private:
+  private:
     float* feature;
     int context;
     int winBegin;

@@ -122,6 +122,18 @@ void fillChannelMap(FBankInfo* fb, double mlo, int maxChan) {
     }
 }
 
+// Channels without bins of their own keep an empty run.
+void fillChannelRuns(FBankInfo* fb) {
+    for (int c = 0; c <= fb->numChans; ++c)
+        fb->chanFirstBin[c] = fb->chanEndBin[c] = static_cast<short>(fb->klo);
+    for (int k = fb->khi; k >= fb->klo; --k) {
+        const int c = fb->loChan[k];
+        if (c < 0 || c > fb->numChans) continue;
+        if (fb->chanEndBin[c] == fb->klo) fb->chanEndBin[c] = static_cast<short>(k + 1);
+        fb->chanFirstBin[c] = static_cast<short>(k);
+    }
+}
+
 }  // namespace
 
 FBankInfo* InitFBank(int frameSize, int frameShift, int sampleRate, int numChans, float lopass, float hipass,
@@ -152,7 +164,12 @@ FBankInfo* InitFBank(int frameSize, int frameShift, int sampleRate, int numChans
     fb->loWt = newVector<float>(half);
     fb->x = newVector<float>(fb->fftN);
     fb->fbank = newVector<float>(numChans);
-    if (!fb->cf || !fb->loChan || !fb->loWt || !fb->x || !fb->fbank || !buildFftTables(fb)) {
+    fb->chanFirstBin = new (std::nothrow) short[numChans + 1]();
+    fb->chanEndBin = new (std::nothrow) short[numChans + 1]();
+    fb->lowerShare = newVector<float>(half);
+    fb->upperShare = newVector<float>(half);
+    if (!fb->cf || !fb->loChan || !fb->loWt || !fb->x || !fb->fbank || !fb->chanFirstBin ||
+        !fb->chanEndBin || !fb->lowerShare || !fb->upperShare || !buildFftTables(fb)) {
         ClearFBank(fb);
         return nullptr;
     }
@@ -161,6 +178,7 @@ FBankInfo* InitFBank(int frameSize, int frameShift, int sampleRate, int numChans
         fb->cf[i] = (static_cast<float>(i) / static_cast<float>(maxChan)) * ms + static_cast<float>(mlo);
     }
     fillChannelMap(fb, mlo, maxChan);
+    fillChannelRuns(fb);
     return fb;
 }
 
@@ -171,6 +189,10 @@ void ClearFBank(FBankInfo* fb) {
     delete[] fb->loWt;
     delete[] fb->x;
     delete[] fb->fbank;
+    delete[] fb->chanFirstBin;
+    delete[] fb->chanEndBin;
+    delete[] fb->lowerShare;
+    delete[] fb->upperShare;
     delete[] fb->stageCos;
     delete[] fb->stageSin;
     delete[] fb->fftRe;
@@ -293,15 +315,21 @@ void Wave2FBank(const float* s, float* fbank, FBankInfo* fb) {
     for (int i = 1; i <= fb->frameSize; ++i) x[i] = s[i];
     for (int i = fb->frameSize + 1; i <= fb->fftN; ++i) x[i] = 0.0f;
     Realft(x, fb);
-    for (int c = 1; c <= fb->numChans; ++c) fbank[c] = 0.0f;
     for (int k = fb->klo; k <= fb->khi; ++k) {
         const float re = x[2 * k - 1];
         const float im = x[2 * k];
         const float e = re * re + im * im;
-        const int c = fb->loChan[k];
-        const float t = fb->loWt[k] * e;
-        if (c > 0) fbank[c] += t;
-        if (c < fb->numChans) fbank[c + 1] += e - t;
+        fb->lowerShare[k] = fb->loWt[k] * e;
+        fb->upperShare[k] = e - fb->lowerShare[k];
+    }
+    // Channel c: the upper shares of the bins below its centre, then the lower
+    // shares of the bins above it, in bin order.
+    for (int c = 1; c <= fb->numChans; ++c) {
+        float sum = 0.0f;
+        for (int k = fb->chanFirstBin[c - 1]; k < fb->chanEndBin[c - 1]; ++k)
+            sum += fb->upperShare[k];
+        for (int k = fb->chanFirstBin[c]; k < fb->chanEndBin[c]; ++k) sum += fb->lowerShare[k];
+        fbank[c] = sum;
     }
     for (int c = 1; c <= fb->numChans; ++c) fbank[c] = std::log(fbank[c] < kLogFloor ? kLogFloor : fbank[c]);
 }

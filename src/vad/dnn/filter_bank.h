@@ -46,6 +46,14 @@ struct FBankInfo {
     float* fftRe;
     float* fftIm;
     float* fbank;    // 1-based, numChans: channel accumulator
+    // Per channel c = 0..numChans, the bins [chanFirstBin[c], chanEndBin[c])
+    // whose lower channel is c (a contiguous run: loChan never decreases), and
+    // per bin its shares of the power for the channel below and above, so
+    // that each channel sums its own bins without waiting on the others.
+    short* chanFirstBin;
+    short* chanEndBin;
+    float* lowerShare;  // 1-based, fftN/2: loWt[k] * power
+    float* upperShare;  // 1-based, fftN/2: power - lowerShare[k]
 };
 
 struct FeOption {

@@ -39,9 +39,11 @@ void DNN::release() {
     delete[] layerSize;
     std::free(workspace);
     std::free(workspace2);
+    std::free(batchActivations);
+    std::free(batchSums);
     weight = bias = weightT = nullptr;
     layerSize = nullptr;
-    workspace = workspace2 = nullptr;
+    workspace = workspace2 = batchActivations = batchSums = nullptr;
     layerNumber = 0;
     maxlayerSize = 0;
     state = UNINIT;
@@ -75,7 +77,9 @@ bool DNN::allocateLayers() {
     }
     workspace = allocAligned(maxPadded);
     workspace2 = allocAligned(maxPadded);
-    if (!workspace || !workspace2) {
+    batchActivations = allocAligned(static_cast<long>(kMaxBatch) * maxPadded);
+    batchSums = allocAligned(static_cast<long>(kMaxBatch) * maxPadded);
+    if (!workspace || !workspace2 || !batchActivations || !batchSums) {
         VX_DNNVAD_PRINT("ERROR:[%s:%d]DNN init memory new failure maxlayerSize:%d!\n\n", maxlayerSize);
         return false;
     }
@@ -125,6 +129,36 @@ int DNN::forward(const float* in, int inlen, float* out) {
         layerIn = workspace;
     }
     std::memcpy(out, workspace, layerSize[layerNumber - 1] * sizeof(float));
+    return 0;
+}
+
+int DNN::forwardBatch(const float* in, int count, int inlen, float* out) {
+    if (state != IDLE || inlen != layerSize[0] || count < 1 || count > kMaxBatch) return -1;
+    const float* layerIn = in;
+    int inStride = inlen;
+    const int last = layerNumber - 2;
+    for (int i = 0; i <= last; ++i) {
+        const int width = layerSize[i + 1];
+        const int stride = paddedWidth(width);
+        matMatTransposed(weightT[i], layerSize[i], stride, layerIn, inStride, count, batchSums);
+        for (int r = 0; r < count; ++r) {
+            float* sums = batchSums + static_cast<long>(r) * stride;
+            float* activations = batchActivations + static_cast<long>(r) * stride;
+            vectorAdd(sums, bias[i], sums, width);
+            if (i == last) {
+                softmax(sums, activations, width);
+            } else {
+                sigmod(sums, activations, width);
+            }
+        }
+        layerIn = batchActivations;
+        inStride = stride;
+    }
+    const int outWidth = layerSize[layerNumber - 1];
+    for (int r = 0; r < count; ++r) {
+        std::memcpy(out + static_cast<long>(r) * outWidth,
+                    batchActivations + static_cast<long>(r) * inStride, outWidth * sizeof(float));
+    }
     return 0;
 }
 

@@ -26,6 +26,14 @@ public:
     // receives layerSize[L-1]. Allocates nothing. 0, or -1 when not loaded or
     // inlen is wrong.
     int forward(const float* in, int inlen, float* out);
+    // Largest number of passes forwardBatch runs at once.
+    static constexpr int kMaxBatch = 16;
+    // `count` (1..kMaxBatch) independent passes: `in` holds count rows of
+    // inlen values, `out` receives count rows of outputSize() values. Each row
+    // gives exactly what forward() gives; the weights are read once per few
+    // rows instead of once per row. Allocates nothing. 0, or -1 when not
+    // loaded, inlen is wrong or count is out of range.
+    int forwardBatch(const float* in, int count, int inlen, float* out);
     // The network keeps no state between frames. 0.
     int reset() { return 0; }
 
@@ -63,6 +71,9 @@ private:
     int maxlayerSize;
     float* workspace;
     float* workspace2;
+    // forwardBatch's rows, kMaxBatch of the widest padded layer each.
+    float* batchActivations;
+    float* batchSums;
     State state;
     // Per matrix: the weights transposed and padded to whole SIMD blocks, the
     // layout `forward` runs on (see matVecTransposed).

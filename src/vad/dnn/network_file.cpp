@@ -82,6 +82,8 @@ DNN::DNN(VadConfiger* /*config*/, const char* path)
       maxlayerSize(0),
       workspace(nullptr),
       workspace2(nullptr),
+      batchActivations(nullptr),
+      batchSums(nullptr),
       state(UNINIT),
       weightT(nullptr) {
     if (loadFile(path)) {

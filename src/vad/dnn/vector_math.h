@@ -35,8 +35,19 @@ int paddedWidth(int n);
 // o < outStride. `wt` holds the matrix transposed (one row of outStride
 // outputs per input), outStride a multiple of kWeightBlock, and `wt` and `out`
 // aligned to kWeightBlock floats. Each output accumulates in the same order as
-// a plain row-by-row product, so both give identical results.
+// a plain row-by-row product; on a CPU with FMA each term is a fused
+// multiply-add, so results may differ from the plain product in the last bits.
 void matVecTransposed(const float* wt, int inDim, int outStride, const float* in, float* out);
+
+// matVecTransposed for `rows` input vectors at once: row r of `in` starts at
+// in + r * inStride, row r of the result at out + r * outStride (`out`
+// aligned to kWeightBlock floats, outStride as above). Each weight block is
+// loaded once per group of rows instead of once per row, which is what limits
+// a single product once the matrix outgrows the first-level cache. Every
+// output accumulates exactly as in matVecTransposed: the results are
+// identical.
+void matMatTransposed(const float* wt, int inDim, int outStride, const float* in, int inStride,
+                      int rows, float* out);
 
 }  // namespace vx_dnnvad
 
