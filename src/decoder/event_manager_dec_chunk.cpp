@@ -51,6 +51,8 @@ const paramBase* findParam(const ParamMap& params, const char* key) {
     return &found->second;
 }
 
+std::atomic<EventManagerDecChunk::ResolverFactory> resolverFactory{nullptr};
+
 bool isSuccessStatus(int32_t status) { return status >= 200 && status <= 299; }
 
 // A queue task that keeps only a weak reference to the module, so that queued
@@ -141,6 +143,8 @@ bool EventManagerDecChunk::queueTask(QueuedMethod method, vxs_shared_ptr_base* p
     if (!_managerMain) return false;
     return _managerMain->runTaskAsync(new DecChunkTask(m_selfPtrDec, method, parameter));
 }
+
+void EventManagerDecChunk::set_resolver_factory_for_tests(ResolverFactory factory) { resolverFactory = factory; }
 
 // ---- engine.start ----
 
@@ -292,13 +296,14 @@ void EventManagerDecChunk::chooseAddress() {
 }
 
 bool EventManagerDecChunk::resolveServerAddress() {
-    vxs_shared_ptr<vxs_address_resolver> resolver = registerResolver();
-    // No resolver: an "engine.cancel" is on its way, and it ends the utterance.
-    if (!resolver) return false;
+    vxs_shared_ptr<vxs_address_resolver> resolver;
+    // An "engine.cancel" is on its way, and it ends the utterance.
+    if (!registerResolver(resolver)) return false;
     const uint64_t started = get_current_time();
     vxs_shared_ptr<char> resolved;
     const Networking::vxs_addr_resolve_error result =
-        resolver->resolveAddressFromHost(m_serverURL.c_str(), &resolved, kResolveTimeLimitMs, nullptr);
+        resolver ? resolver->resolveAddressFromHost(m_serverURL.c_str(), &resolved, kResolveTimeLimitMs, nullptr)
+                 : Networking::VXS_ADDR_RESOLVE_PREPARE_FAIL;
     const long long elapsed = static_cast<long long>(get_current_time() - started);
     forgetResolver();
     if (result == Networking::VXS_ADDR_RESOLVE_OK && resolved && resolved.getPTR()[0] != '\0') {
@@ -321,12 +326,13 @@ bool EventManagerDecChunk::resolveServerAddress() {
     return false;
 }
 
-vxs_shared_ptr<vxs_address_resolver> EventManagerDecChunk::registerResolver() {
+bool EventManagerDecChunk::registerResolver(vxs_shared_ptr<vxs_address_resolver>& resolver) {
     AppLock lock(&m_handleMutex);
-    if (m_cancelled_through >= m_utterance_sequence) return vxs_shared_ptr<vxs_address_resolver>();
-    vxs_shared_ptr<vxs_address_resolver> resolver = vxs_address_resolver::allocate();
+    if (m_cancelled_through >= m_utterance_sequence) return false;
+    const ResolverFactory factory = resolverFactory.load();
+    resolver = factory ? factory() : vxs_address_resolver::allocate();
     m_runningResolver = resolver;
-    return resolver;
+    return true;
 }
 
 void EventManagerDecChunk::forgetResolver() {

@@ -53,6 +53,11 @@ public:
     // address resolution.
     void send(MessagePtr& message) override;
 
+    // Makes the address resolvers of later set-ups; null restores the
+    // system's. Process-wide, for tests that need a resolution to block or fail.
+    typedef Memory::vxs_shared_ptr<Networking::vxs_address_resolver> (*ResolverFactory)();
+    static void set_resolver_factory_for_tests(ResolverFactory factory);
+
     // How the HTTP tasks report; `userParam` is the module's weak self pointer.
     static void httpMakerCallback(Memory::vxs_shared_ptr<Networking::vxs_http_request_maker> maker,
                                   Memory::vxs_shared_ptr<Networking::vxs_HttpResponse> response,
@@ -98,7 +103,9 @@ private:
     // From send(): marks the starts sent so far as cancelled and ends a
     // running resolution.
     void cancelRunningResolution();
-    Memory::vxs_shared_ptr<Networking::vxs_address_resolver> registerResolver();
+    // False when a cancel already covers this utterance; `resolver` may
+    // come back empty when none could be made.
+    bool registerResolver(Memory::vxs_shared_ptr<Networking::vxs_address_resolver>& resolver);
     void forgetResolver();
 
     // Upload packets.
