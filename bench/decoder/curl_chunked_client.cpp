@@ -160,8 +160,8 @@ UtteranceOutcome CurlChunkedClient::run(const Utterance& utterance, const CodecS
     upload.pending.assign(param_packet.getPTR(), length);
     configure_upload(sn, &upload);
     configure_download(sn, &download);
-    CURLcode upload_result = CURLE_OK;
-    std::thread uploader([&] { upload_result = curl_easy_perform(m_up); });
+    // The protocol ignores the upload's answer; the download tells the outcome.
+    std::thread uploader([this] { curl_easy_perform(m_up); });
     std::thread downloader([&] {
         const CURLcode result = curl_easy_perform(m_down);
         long status = 0;

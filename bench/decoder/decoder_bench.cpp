@@ -217,7 +217,8 @@ void print_latency_table(const std::vector<LatencyRow>& rows, const Options& opt
     printf("\nLast package handed over -> final result received, %s, %d ms packages, %d utterances per client\n",
            kLatencyCodec.name, kPackageMs, options.utterances);
     printf("(packages every %lld ms, the last %lld ms later; client-side = total - the service's own share from "
-           "its log;\n medians and p99 by nearest rank; ratio = decoder / plain client)\n\n",
+           "its log;\n medians and p99 by nearest rank, p99 being the largest of up to 100; ratio = decoder / plain "
+           "client)\n\n",
            static_cast<long long>(options.pacing.interval.count()),
            static_cast<long long>(options.pacing.settle.count()));
     const char* const header = "%-30s %3s %9s %9s %9s | %11s %11s | %6s %6s\n";
