@@ -98,7 +98,7 @@ bool parse_options(int argc, char** argv, Options* options) {
 // One client of the latency table and what its utterances gave.
 struct LatencyRow {
     std::string label;
-    std::string tag;  // serial number prefix
+    std::string tag;  // serial number prefix, the same length for every client
     bool chunked = false;
     std::unique_ptr<UtteranceClient> client;
     // Utterances whose service times the log has not fully told yet.
@@ -126,18 +126,18 @@ std::unique_ptr<UtteranceClient> make_decoder_client(DecoderFactory factory, con
 std::vector<LatencyRow> make_latency_rows(const std::string& server_url, const std::string& ca_path) {
     std::vector<LatencyRow> rows(4);
     rows[0].label = "EventManagerDecChunk";
-    rows[0].tag = "dec-chunk";
+    rows[0].tag = "lib-chunk";
     rows[0].chunked = true;
     rows[0].client = make_decoder_client(chunked_decoder_factory(), rows[0].label, true, server_url);
     rows[1].label = "plain libcurl, chunked";
-    rows[1].tag = "curl-chunk";
+    rows[1].tag = "raw-chunk";
     rows[1].chunked = true;
     rows[1].client.reset(new CurlChunkedClient(server_url, ca_path, kPackageMs));
     rows[2].label = "EventManagerDec";
-    rows[2].tag = "dec-single";
+    rows[2].tag = "lib-single";
     rows[2].client = make_decoder_client(single_decoder_factory(), rows[2].label, false, server_url);
     rows[3].label = "plain libcurl, single request";
-    rows[3].tag = "curl-single";
+    rows[3].tag = "raw-single";
     rows[3].client.reset(new CurlSingleClient(server_url, ca_path, kPackageMs));
     return rows;
 }
