@@ -154,9 +154,11 @@ TEST_F(AccessTokenTest, FailedFetchReportsWhyAndTheNextRequestRetries) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const size_t before = requests_made();
+        // The fetch that setKeys starts may be over before the getter comes
+        // (pooled connections make it quick), and the getter then retries at
+        // once: every answer until the retry below is the failing one.
         if (c.url.empty()) {
-            s_server->queue_reply(c.reply);
+            s_server->set_default_reply(c.reply);
         } else {
             vxs::Networking::set_access_token_url(c.url);
         }
@@ -166,10 +168,12 @@ TEST_F(AccessTokenTest, FailedFetchReportsWhyAndTheNextRequestRetries) {
         EXPECT_EQ(failed.token, "");
         EXPECT_EQ(failed.reason, c.reason);
 
+        const size_t before_retry = requests_made();
         vxs::Networking::set_access_token_url(service_url());
         s_server->queue_reply(token_reply("24.token.retry"));
         EXPECT_EQ(get_token(*token).token, "24.token.retry");
-        EXPECT_EQ(requests_made() - before, c.url.empty() ? 2u : 1u);
+        EXPECT_EQ(requests_made() - before_retry, 1u);
+        s_server->set_default_reply(json_reply("{\"error\":\"unscripted\"}", 500));
     }
 }
 
@@ -187,16 +191,18 @@ TEST_F(AccessTokenTest, WithoutKeysNothingIsFetched) {
 }
 
 TEST_F(AccessTokenTest, AHandleSetBeforehandStartsNoFetch) {
-    s_server->queue_reply(json_reply("{\"error_description\":\"try later\"}"));
+    // The default, as the getter may retry a fetch that was already over.
+    s_server->set_default_reply(json_reply("{\"error_description\":\"try later\"}"));
     auto token = vxs_AccessToken::alloc();
     set_keys(*token, "api", "secret");
     EXPECT_EQ(get_token(*token).reason, "try later");
 
+    const size_t before = requests_made();
     bool cancel = true;
     vxs_shared_ptr<char> reason = make_shared_c_string("untouched");
     EXPECT_EQ(token->getAccessToken(&reason, &cancel).getPTR(), nullptr);
     EXPECT_EQ(text(reason), "untouched");
-    EXPECT_EQ(requests_made(), 1u);
+    EXPECT_EQ(requests_made(), before);
 }
 
 TEST_F(AccessTokenTest, CancelEndsEveryWaitAndTheFetchStillCachesItsToken) {
