@@ -270,6 +270,7 @@ void EventManagerDecChunk::setupConnection() {
     if (!m_isRunning) return;
     m_ip_type += 1;
     m_dns_parsed_ip.clear();
+    m_has_chunk_end = false;
     chooseAddress();
     if (m_postURL.empty() && !resolveServerAddress()) return;
     if (!startTransfers()) return;
