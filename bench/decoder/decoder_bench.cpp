@@ -195,7 +195,10 @@ void run_latency_rounds(std::vector<LatencyRow>& rows, const Utterance& utteranc
     const int round_limit = options.utterances + options.utterances / 2;
     for (int round = -kWarmUpUtterances; round < round_limit && !enough_measured(rows, options.utterances);
          ++round) {
-        for (LatencyRow& row : rows) {
+        // Each round starts with the next client, so that what one utterance
+        // leaves behind in the service falls on every client alike.
+        for (size_t turn = 0; turn < rows.size(); ++turn) {
+            LatencyRow& row = rows[(turn + static_cast<size_t>(round + kWarmUpUtterances)) % rows.size()];
             if (!row.client || row.measured() >= static_cast<size_t>(options.utterances)) continue;
             const std::string sn = serial_number(row.tag, round + kWarmUpUtterances);
             UtteranceOutcome outcome = row.client->run(utterance, kLatencyCodec, sn, options.pacing);
