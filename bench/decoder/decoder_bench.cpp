@@ -192,7 +192,7 @@ bool enough_measured(const std::vector<LatencyRow>& rows, int wanted) {
 // limit passed). Warm-up rounds (negative) are not kept.
 void run_latency_rounds(std::vector<LatencyRow>& rows, const Utterance& utterance, const Options& options,
                         ServiceLogFollower& log) {
-    const int round_limit = options.utterances + options.utterances / 2;
+    const int round_limit = options.utterances + options.utterances / 4;
     for (int round = -kWarmUpUtterances; round < round_limit && !enough_measured(rows, options.utterances);
          ++round) {
         // Each round starts with the next client, so that what one utterance
