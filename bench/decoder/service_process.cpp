@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,8 @@ bool ServiceProcess::start(const std::string& program, const std::string& work_d
         return false;
     }
     if (m_pid == 0) {
+        // A benchmark that dies without stop() must not leave the service behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
