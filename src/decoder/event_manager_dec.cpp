@@ -169,7 +169,6 @@ EventManagerDec::EventManagerDec(const Memory::vxs_weak_ptr<Context>& context,
       m_startsSent(0),
       m_generation(0),
       m_cancelledThrough(0),
-      m_skippedAfterCancel(0),
       m_requestTimeoutMs(kSingleRequestTimeoutMs) {}
 
 EventManagerDec::~EventManagerDec() {
@@ -280,6 +279,7 @@ void EventManagerDec::resetForStart(const MessagePtr& message, uint64_t sequence
         // A cancel already sent for this start makes every token wait return at once.
         m_accessTokenCancelHandle = vxs_shared_ptr<bool>(new bool(m_cancelledThrough >= sequence));
         m_runningRequests.clear();
+        m_packagesSent = 0;
     }
     m_generation = sequence;
     lastIdx = 0;
@@ -287,7 +287,6 @@ void EventManagerDec::resetForStart(const MessagePtr& message, uint64_t sequence
     m_result_queue.clear();
     m_recycledRequest = JsonDocumentPtr();
     m_postURL.clear();
-    m_skippedAfterCancel = 0;
     m_isRunning = true;
     m_audioEncoding = EVR_AUDIO_COMPRESSION_BV32;
     m_audioSampleRateHz = 16000;
@@ -424,9 +423,8 @@ void EventManagerDec::queuePackage(const Message& message, PackageBuild& build) 
     if (build.generation != m_generation || !m_isRunning) return;
     if (cancelPending()) {
         // Cancelled while the body was built (a token wait ended by the
-        // cancel): the package never reaches a worker, and its failure is the
-        // cancel's, not an error to report.
-        m_skippedAfterCancel++;
+        // cancel): the package is not sent, and its failure is the cancel's,
+        // not an error to report.
         return;
     }
     if (!build.body) {
@@ -467,10 +465,7 @@ void EventManagerDec::makeASRReq(vxs_shared_ptr_base* parameter) {
         // others wait for its answer; the mutex outlives the module if need be.
         vxs_shared_ptr<AppMutex> urlMutex = self->m_postURLMutex;
         AppLock urlLock(urlMutex.getPTR());
-        if (!self->isCurrent(task->generation)) {
-            self->countSkipped(task->generation);
-            return;
-        }
+        if (!self->isCurrent(task->generation)) return;
         if (!resolvedURL(self, *task, url)) return;
         // Copied under the lock: a new start may replace them.
         origin = self->m_serverURL;
@@ -589,10 +584,10 @@ vxs_shared_ptr<vxs_HttpRequest> EventManagerDec::makeRequest(
 bool EventManagerDec::registerRequest(const ASRPostTask& task,
                                       const vxs_shared_ptr<vxs_HttpRequest>& request) {
     AppLock lock(&m_cancellationHandleListMutex);
-    if (!isCurrent(task.generation)) {
-        countSkipped(task.generation);
-        return false;
-    }
+    // After an "engine.cancel" nothing more goes out, so the count below is
+    // exact when the cancel is handled.
+    if (!isCurrent(task.generation)) return false;
+    ++m_packagesSent;
     for (auto& slot : m_runningRequests) {
         if (!slot.getPTR()) {
             slot = request;
@@ -601,10 +596,6 @@ bool EventManagerDec::registerRequest(const ASRPostTask& task,
     }
     m_runningRequests.push_back(request);
     return true;
-}
-
-void EventManagerDec::countSkipped(uint64_t generation) {
-    if (m_isRunning && generation == m_generation && cancelPending()) m_skippedAfterCancel++;
 }
 
 vxs_shared_ptr<Threads::Timer> EventManagerDec::armTimer(
@@ -778,13 +769,16 @@ void EventManagerDec::cancel(const MessagePtr& message) {
     const bool userCancel = flag && flag->valueBool();
     VXS_LOG_INFO("[EventManagerDec::cancel]user_cancel - %s", userCancel ? "true" : "false");
 
-    int dropped = m_postQueue ? m_postQueue->cancel() : 0;
-    dropped += m_skippedAfterCancel.exchange(0);
+    const int dropped = m_postQueue ? m_postQueue->cancel() : 0;
     m_postQueue = Threads::DispatchQueue::alloc(kRequestWorkers);
     m_runningRequests.clear();
+    VXS_LOG_DEBUG("[EventManagerDec::cancel] %d packages sent, %d dropped, last index %d",
+                  m_packagesSent, dropped, lastIdx);
 
-    if (dropped > 0 || lastIdx >= 0) {
-        const int negative = negativeIndex(dropped, userCancel);
+    // Packages built but never sent (queued, or held back by the cancel), or
+    // the last package not built yet: the service must be told the end.
+    if (m_packagesSent < absoluteIndex(lastIdx) || lastIdx >= 0) {
+        const int negative = negativeIndex(userCancel);
         if (negative != -1 && !m_postURL.empty()) {
             std::string url = std::move(m_postURL);
             m_postURL.clear();
@@ -810,10 +804,9 @@ void EventManagerDec::interruptBlockingWork() {
     }
 }
 
-int EventManagerDec::negativeIndex(int dropped, bool userCancel) const {
-    // -(packages handed to a request worker + 1), another -10000 for a user cancel.
-    const int handed = absoluteIndex(lastIdx) - dropped;
-    return -(handed + 1) - (userCancel ? 10000 : 0);
+int EventManagerDec::negativeIndex(bool userCancel) const {
+    // -(packages sent + 1), another -10000 for a user cancel.
+    return -(m_packagesSent + 1) - (userCancel ? 10000 : 0);
 }
 
 void EventManagerDec::queueNegativePackage(int negativeIdx, const std::string& url) {

@@ -9,7 +9,9 @@
 // failure is one "dec.callback.finish" (domain and code packed by
 // encode_error) with a description; the decoder posts no success finish, the
 // final result itself ends the utterance. A cancelled utterance is closed by
-// one more request with a negative index (the "negative package").
+// one more request with a negative index (the "negative package"). A new
+// start ends whatever the previous utterance still waits for; answers of an
+// earlier utterance are ignored.
 //
 // Commands: "engine.start", "engine.data", "engine.stop" (does nothing),
 // "engine.cancel"; other names are ignored. Events: "dec.callback.begin",
@@ -134,8 +136,6 @@ class EventManagerDec : public EventManager {
     // Records the request for cancelling; false when the utterance is over.
     bool registerRequest(const ASRPostTask& task,
                          const Memory::vxs_shared_ptr<Networking::vxs_HttpRequest>& request);
-    // A package of `generation` that a pending cancel kept from being sent.
-    void countSkipped(uint64_t generation);
     static Memory::vxs_shared_ptr<Threads::Timer> armTimer(
         const Memory::vxs_shared_ptr<Networking::vxs_HttpRequest>& request, int timeoutMs);
 
@@ -160,7 +160,7 @@ class EventManagerDec : public EventManager {
     // Cancel steps. interruptBlockingWork ends the resolution, the token wait
     // and the requests in flight (takes the handle mutex).
     void interruptBlockingWork();
-    int negativeIndex(int dropped, bool userCancel) const;
+    int negativeIndex(bool userCancel) const;
     void queueNegativePackage(int negativeIdx, const std::string& url);
     static void send_negative_pkg(Memory::vxs_shared_ptr_base* parameter);
 
@@ -216,15 +216,13 @@ class EventManagerDec : public EventManager {
     Memory::vxs_shared_ptr<bool> m_accessTokenCancelHandle;
     Memory::vxs_weak_ptr<Networking::vxs_address_resolver> m_runningResolver;
     std::vector<Memory::vxs_weak_ptr<Networking::vxs_HttpRequest>> m_runningRequests;
-    uint64_t m_startsSent;  // starts numbered by send()
+    uint64_t m_startsSent;   // starts numbered by send()
+    int m_packagesSent = 0;  // requests of the running start that went out
 
     // The number of the running start, and the last start send() saw a
     // cancel for (cancelPending when it is not below the running one).
     std::atomic<uint64_t> m_generation;
     std::atomic<uint64_t> m_cancelledThrough;
-    // Packages of the running start that a pending cancel kept from a worker;
-    // they count as dropped for the negative package.
-    std::atomic<int> m_skippedAfterCancel;
     std::atomic<int> m_requestTimeoutMs;
 };
 
