@@ -12,7 +12,9 @@ ASRServerIP* ASRServerIP::instance = nullptr;
 AppMutex ASRServerIP::mutex_(true);
 
 ASRServerIP::ASRServerIP()
-    : m_cache_start_timestamp(0), m_network_type(EVR_NETWORK_TYPE_NO), m_backup_url(ASR_BACKUP_SERVER) {}
+    : m_cache_start_timestamp(0),
+      m_network_type(EVR_NETWORK_TYPE_NO),
+      m_backup_url(ASR_BACKUP_SERVER) {}
 
 ASRServerIP::~ASRServerIP() = default;
 
@@ -36,13 +38,15 @@ std::string ASRServerIP::get_cache_server_ip(TVXVoiceRecognitionNetworkType netw
     }
     const uint64_t now = get_current_time();
     // A clock set back makes the entry look young; treat it as expired.
-    if (now < m_cache_start_timestamp || now - m_cache_start_timestamp >= kCacheValidityMicroseconds) {
+    if (now < m_cache_start_timestamp ||
+        now - m_cache_start_timestamp >= kCacheValidityMicroseconds) {
         return std::string();
     }
     return m_cached_ip;
 }
 
-void ASRServerIP::set_cache_server_ip(const std::string& address, TVXVoiceRecognitionNetworkType networkType,
+void ASRServerIP::set_cache_server_ip(const std::string& address,
+                                      TVXVoiceRecognitionNetworkType networkType,
                                       const std::string& serverURL) {
     AppLock lock(&mutex_);
     m_cached_ip = address;

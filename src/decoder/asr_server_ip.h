@@ -17,7 +17,7 @@
 namespace vxs {
 
 class ASRServerIP {
-public:
+  public:
     // How long a cached address stays usable after it was stored.
     static constexpr uint64_t kCacheValidityMicroseconds = 300ULL * 1000 * 1000;
 
@@ -32,7 +32,8 @@ public:
     // The cached resolved URL of `serverURL` for `networkType`, or empty when
     // none was stored for that pair in the last 300 s. The server URL is part
     // of the key: an address (and path) of one server never stands for another.
-    std::string get_cache_server_ip(TVXVoiceRecognitionNetworkType networkType, const std::string& serverURL);
+    std::string get_cache_server_ip(TVXVoiceRecognitionNetworkType networkType,
+                                    const std::string& serverURL);
     // Remembers `address` (the resolved URL of `serverURL`) for `networkType`,
     // replacing the earlier entry, with the current time.
     void set_cache_server_ip(const std::string& address, TVXVoiceRecognitionNetworkType networkType,
@@ -42,7 +43,7 @@ public:
     // empty URL restores the built-in default).
     void reset_for_tests(const std::string& backupURL);
 
-private:
+  private:
     ASRServerIP();
 
     std::string m_cached_ip;

@@ -58,10 +58,11 @@ bool isSuccessStatus(int32_t status) { return status >= 200 && status <= 299; }
 // A queue task that keeps only a weak reference to the module, so that queued
 // work never delays the module's destruction (which cancels the transfers).
 class DecChunkTask : public Threads::ASRDispatchTaskBase {
-public:
+  public:
     typedef void (EventManagerDecChunk::*Method)(vxs_shared_ptr_base* parameter);
 
-    DecChunkTask(const vxs_weak_ptr<EventManagerDecChunk>& module, Method method, vxs_shared_ptr_base* parameter)
+    DecChunkTask(const vxs_weak_ptr<EventManagerDecChunk>& module, Method method,
+                 vxs_shared_ptr_base* parameter)
         : ASRDispatchTaskBase(nullptr, parameter ? parameter->getRefPtr() : nullptr, nullptr),
           m_module(module),
           m_method(method) {
@@ -74,7 +75,7 @@ public:
         releaseResource();
     }
 
-private:
+  private:
     vxs_weak_ptr<EventManagerDecChunk> m_module;
     Method m_method;
 };
@@ -113,7 +114,8 @@ EventManagerDecChunk::~EventManagerDecChunk() {
     if (_managerMain) _managerMain->cancel();
     // Nothing may keep streaming or resolving for a module that is gone.
     AppLock lock(&m_handleMutex);
-    if (vxs_shared_ptr<vxs_address_resolver> resolver = m_runningResolver.getPTR()) resolver->cancelResolution();
+    if (vxs_shared_ptr<vxs_address_resolver> resolver = m_runningResolver.getPTR())
+        resolver->cancelResolution();
     if (m_http_maker_up) m_http_maker_up->cancel();
     if (m_http_maker_down) m_http_maker_down->cancel();
 }
@@ -144,7 +146,9 @@ bool EventManagerDecChunk::queueTask(QueuedMethod method, vxs_shared_ptr_base* p
     return _managerMain->runTaskAsync(new DecChunkTask(m_selfPtrDec, method, parameter));
 }
 
-void EventManagerDecChunk::set_resolver_factory_for_tests(ResolverFactory factory) { resolverFactory = factory; }
+void EventManagerDecChunk::set_resolver_factory_for_tests(ResolverFactory factory) {
+    resolverFactory = factory;
+}
 
 // ---- engine.start ----
 
@@ -195,7 +199,8 @@ bool EventManagerDecChunk::readStartParameters(const ParamMap& params) {
         m_cur_network_type = static_cast<TVXVoiceRecognitionNetworkType>(network->valueInt());
         if (m_cur_network_type == EVR_NETWORK_TYPE_NO) {
             m_postURL.clear();
-            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_NET_UNAVAILABLE, "Network unavailable");
+            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_NET_UNAVAILABLE,
+                        "Network unavailable");
             return false;
         }
     }
@@ -217,18 +222,23 @@ bool EventManagerDecChunk::readStartParameters(const ParamMap& params) {
     if (const paramBase* feedback = findParam(params, ASR_ONLINE_PARAM_KEY_ENABLE_FEEDBACK)) {
         m_enableFeedback = feedback->valueBool();
     }
-    if (const paramBase* url = findParam(params, ASR_ONLINE_PARAM_KEY_SERVER_URL)) m_serverURL = url->valueString();
-    if (const paramBase* sn = findParam(params, ASR_ONLINE_PARAM_KEY_SN_STRING)) m_cur_global_key = sn->valueString();
-    else m_cur_global_key.clear();
+    if (const paramBase* url = findParam(params, ASR_ONLINE_PARAM_KEY_SERVER_URL))
+        m_serverURL = url->valueString();
+    if (const paramBase* sn = findParam(params, ASR_ONLINE_PARAM_KEY_SN_STRING))
+        m_cur_global_key = sn->valueString();
+    else
+        m_cur_global_key.clear();
     if (m_serverURL.empty() || m_cur_global_key.empty()) {
-        const char* missing = m_serverURL.empty() ? ASR_ONLINE_PARAM_KEY_SERVER_URL : ASR_ONLINE_PARAM_KEY_SN_STRING;
+        const char* missing =
+            m_serverURL.empty() ? ASR_ONLINE_PARAM_KEY_SERVER_URL : ASR_ONLINE_PARAM_KEY_SN_STRING;
         reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_INVALID_PARAMETER,
                     std::string("Missing start parameter ") + missing);
         return false;
     }
     if (m_audioPackageSizeMilliSecond > kMaxPackageMilliseconds) {
         reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_INVALID_PARAMETER,
-                    "Invalid audio package length: " + std::to_string(m_audioPackageSizeMilliSecond) + " ms");
+                    "Invalid audio package length: " +
+                        std::to_string(m_audioPackageSizeMilliSecond) + " ms");
         return false;
     }
     return true;
@@ -237,19 +247,22 @@ bool EventManagerDecChunk::readStartParameters(const ParamMap& params) {
 bool EventManagerDecChunk::prepareEncoder() {
     m_AudioEncoder = createAudioEncoder(m_audioEncoding, m_audioSampleRateHz);
     if (!m_AudioEncoder) {
-        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "Failed to create audio encoder");
+        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION,
+                    "Failed to create audio encoder");
         return false;
     }
     const int frameBytes = m_AudioEncoder->getEncoderFrameSize_bytes();
     // Whole milliseconds in integers: the same truncation as the rate times
     // the package length in seconds, without floating-point rounding.
-    int64_t packageBytes = static_cast<int64_t>(m_audioSampleRateHz) * m_audioPackageSizeMilliSecond * 2 / 1000;
+    int64_t packageBytes =
+        static_cast<int64_t>(m_audioSampleRateHz) * m_audioPackageSizeMilliSecond * 2 / 1000;
     if (packageBytes < 0) packageBytes = 0;
     if (frameBytes > 0 && (packageBytes == 0 || packageBytes % frameBytes != 0)) {
         packageBytes = (packageBytes / frameBytes + 1) * frameBytes;
     }
     m_audioPackageSizeBytes = static_cast<int>(packageBytes);
-    m_AudioDecoderOutput = Memory::vxs_make_array<uint8_t>(static_cast<size_t>(m_audioPackageSizeBytes) + 4);
+    m_AudioDecoderOutput =
+        Memory::vxs_make_array<uint8_t>(static_cast<size_t>(m_audioPackageSizeBytes) + 4);
     if (!m_AudioDecoderOutput) {
         reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "Failed to allocate buffers");
         return false;
@@ -260,7 +273,8 @@ bool EventManagerDecChunk::prepareEncoder() {
 void EventManagerDecChunk::postBegin() {
     MessagePtr begin = Message::make(DEC_CALLBACK_BEGIN);
     (*begin->params)[kPackageSizeKey] = paramBase::box<int>(m_audioPackageSizeBytes);
-    (*begin->params)[kFrameSizeKey] = paramBase::box<int>(m_AudioEncoder->getEncoderFrameSize_bytes());
+    (*begin->params)[kFrameSizeKey] =
+        paramBase::box<int>(m_AudioEncoder->getEncoderFrameSize_bytes());
     post(m_callback, begin, 0);
 }
 
@@ -303,7 +317,8 @@ bool EventManagerDecChunk::resolveServerAddress() {
     const uint64_t started = get_current_time();
     vxs_shared_ptr<char> resolved;
     const Networking::vxs_addr_resolve_error result =
-        resolver ? resolver->resolveAddressFromHost(m_serverURL.c_str(), &resolved, kResolveTimeLimitMs, nullptr)
+        resolver ? resolver->resolveAddressFromHost(m_serverURL.c_str(), &resolved,
+                                                    kResolveTimeLimitMs, nullptr)
                  : Networking::VXS_ADDR_RESOLVE_PREPARE_FAIL;
     const long long elapsed = static_cast<long long>(get_current_time() - started);
     forgetResolver();
@@ -311,8 +326,8 @@ bool EventManagerDecChunk::resolveServerAddress() {
         m_postURL = resolved.getPTR();
         m_dns_parsed_ip = m_postURL;
         char text[2048];
-        snprintf(text, sizeof(text), "type=dns&domain=%s&error=0&ip=%s&time=%lld&sn=%s", m_serverURL.c_str(),
-                 m_postURL.c_str(), elapsed, m_cur_global_key.c_str());
+        snprintf(text, sizeof(text), "type=dns&domain=%s&error=0&ip=%s&time=%lld&sn=%s",
+                 m_serverURL.c_str(), m_postURL.c_str(), elapsed, m_cur_global_key.c_str());
         postLog(text);
         return true;
     }
@@ -365,7 +380,8 @@ bool EventManagerDecChunk::startTransfers() {
     download->_origin_URL = m_serverURL;
     download->_METHOD = Networking::HTTP_REQUEST_METHOD_CHUNK_DOWN;
     m_http_maker_up->start_request(upload, &EventManagerDecChunk::httpMakerCallback, &m_selfPtrDec);
-    m_http_maker_down->start_request(download, &EventManagerDecChunk::httpMakerCallback, &m_selfPtrDec);
+    m_http_maker_down->start_request(download, &EventManagerDecChunk::httpMakerCallback,
+                                     &m_selfPtrDec);
     m_connected = true;
     return true;
 }
@@ -373,7 +389,8 @@ bool EventManagerDecChunk::startTransfers() {
 void EventManagerDecChunk::sendParameterPacket() {
     size_t length = 0;
     RequestBuildError error;
-    vxs_shared_ptr<char> packet = ASRRequestBuilder::buildChunkUpParams(m_startMessage->params, length, error);
+    vxs_shared_ptr<char> packet =
+        ASRRequestBuilder::buildChunkUpParams(m_startMessage->params, length, error);
     if (!packet) {
         reportError(error.domain, error.code, error.description);
         return;
@@ -431,10 +448,12 @@ void EventManagerDecChunk::processData(vxs_shared_ptr_base* parameter) {
     if (!m_connected) return;
     if (message->length > 0) {
         if (!message->data) {
-            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "[Dec:processData] encode audio failed.");
+            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION,
+                        "[Dec:processData] encode audio failed.");
             return;
         }
-        encodeAndSend(reinterpret_cast<const uint8_t*>(message->data.getPTR()) + message->offset, message->length);
+        encodeAndSend(reinterpret_cast<const uint8_t*>(message->data.getPTR()) + message->offset,
+                      message->length);
         if (!m_isRunning) return;
     }
     const paramBase* last = findParam(*message->params, kLastKey);
@@ -450,22 +469,27 @@ void EventManagerDecChunk::encodeAndSend(const uint8_t* pcm, uint32_t length) {
     // packets rather than overflowing the encoder output.
     uint32_t done = 0;
     while (done < length) {
-        const uint32_t piece = std::min<uint32_t>(length - done, static_cast<uint32_t>(m_audioPackageSizeBytes));
+        const uint32_t piece =
+            std::min<uint32_t>(length - done, static_cast<uint32_t>(m_audioPackageSizeBytes));
         const int encoded = m_AudioEncoder->encodeSamples(pcm + done, static_cast<int>(piece),
-                                                          m_AudioDecoderOutput.getPTR(), m_audioPackageSizeBytes + 4);
+                                                          m_AudioDecoderOutput.getPTR(),
+                                                          m_audioPackageSizeBytes + 4);
         done += piece;
         if (encoded < 0) {
-            VXS_LOG_ERROR("[Dec:processData] encodeSamples returned %d for %u bytes", encoded, piece);
-            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "[Dec:processData] encode audio failed.");
+            VXS_LOG_ERROR("[Dec:processData] encodeSamples returned %d for %u bytes", encoded,
+                          piece);
+            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION,
+                        "[Dec:processData] encode audio failed.");
             return;
         }
         if (encoded == 0) continue;
         size_t packetLength = 0;
-        vxs_shared_ptr<char> packet =
-            ASRRequestBuilder::buildChunkData(reinterpret_cast<const char*>(m_AudioDecoderOutput.getPTR()),
-                                              static_cast<size_t>(encoded), TYPE_UPLOAD_AUDIO, packetLength);
+        vxs_shared_ptr<char> packet = ASRRequestBuilder::buildChunkData(
+            reinterpret_cast<const char*>(m_AudioDecoderOutput.getPTR()),
+            static_cast<size_t>(encoded), TYPE_UPLOAD_AUDIO, packetLength);
         if (!packet) {
-            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "[Dec:processData] build chunk data failed.");
+            reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION,
+                        "[Dec:processData] build chunk data failed.");
             return;
         }
         sendPacket(packet, packetLength, false, true);
@@ -475,9 +499,11 @@ void EventManagerDecChunk::encodeAndSend(const uint8_t* pcm, uint32_t length) {
 void EventManagerDecChunk::sendFinishPacket() {
     if (m_upload_finished) return;
     size_t length = 0;
-    vxs_shared_ptr<char> packet = ASRRequestBuilder::buildChunkData(nullptr, 0, TYPE_UPLOAD_FINISH, length);
+    vxs_shared_ptr<char> packet =
+        ASRRequestBuilder::buildChunkData(nullptr, 0, TYPE_UPLOAD_FINISH, length);
     if (!packet) {
-        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "[Dec:processData] build finish chunk failed.");
+        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION,
+                    "[Dec:processData] build finish chunk failed.");
         return;
     }
     VXS_LOG_DEBUG("uploadFinishPackage alllen=%d, type=%d", static_cast<int>(length),
@@ -500,8 +526,8 @@ void EventManagerDecChunk::uploadRealtimeData(const ParamMapPtr& params) {
     if (text.empty()) return;
     VXS_LOG_DEBUG("[EventManagerDecChunk::uploadRealtimeData]Realtime-Data: %s", text.c_str());
     size_t length = 0;
-    vxs_shared_ptr<char> packet =
-        ASRRequestBuilder::buildChunkData(text.data(), text.size(), TYPE_UPLOAD_REALTIME_DATA, length);
+    vxs_shared_ptr<char> packet = ASRRequestBuilder::buildChunkData(
+        text.data(), text.size(), TYPE_UPLOAD_REALTIME_DATA, length);
     if (!packet) {
         VXS_LOG_ERROR("[EventManagerDecChunk::uploadRealtimeData] packet not built");
         return;
@@ -509,7 +535,8 @@ void EventManagerDecChunk::uploadRealtimeData(const ParamMapPtr& params) {
     sendPacket(packet, length, false, false);
 }
 
-void EventManagerDecChunk::sendPacket(const vxs_shared_ptr<char>& packet, size_t length, bool isLast, bool keep) {
+void EventManagerDecChunk::sendPacket(const vxs_shared_ptr<char>& packet, size_t length,
+                                      bool isLast, bool keep) {
     if (m_http_maker_up) m_http_maker_up->send_data(packet.getPTR(), length, isLast);
     if (!keep) return;
     AppLock lock(&m_sendDataMutex);
@@ -534,18 +561,21 @@ void EventManagerDecChunk::cancel(vxs_shared_ptr_base* parameter) {
     AppLock lock(&m_postURLMutex);
     if (!m_isRunning) return;
     bool userCancel = false;
-    const ParamMapPtr params = command && command->getPTR() ? (*command)->message->params : ParamMapPtr();
+    const ParamMapPtr params =
+        command && command->getPTR() ? (*command)->message->params : ParamMapPtr();
     if (params) {
         if (const paramBase* flag = findParam(*params, kUserCancelKey)) {
             userCancel = flag->valueBool();
-            VXS_LOG_INFO("[EventManagerDecChunk::cancel]user_cancel - %s", userCancel ? "true" : "false");
+            VXS_LOG_INFO("[EventManagerDecChunk::cancel]user_cancel - %s",
+                         userCancel ? "true" : "false");
         }
     }
     const bool tellService = userCancel && m_connected && !m_upload_finished;
     if (tellService) {
         uploadRealtimeData(params);
         size_t length = 0;
-        vxs_shared_ptr<char> packet = ASRRequestBuilder::buildChunkData(nullptr, 0, TYPE_UPLOAD_CANCEL, length);
+        vxs_shared_ptr<char> packet =
+            ASRRequestBuilder::buildChunkData(nullptr, 0, TYPE_UPLOAD_CANCEL, length);
         // The cancel packet ends the body, so that it reaches the service
         // rather than being cut off with the aborted upload.
         if (packet) sendPacket(packet, length, true, false);
@@ -565,8 +595,10 @@ void EventManagerDecChunk::finishUtterance(bool keepUpload) {
 void EventManagerDecChunk::httpMakerCallback(vxs_shared_ptr<vxs_http_request_maker> maker,
                                              vxs_shared_ptr<vxs_HttpResponse> response,
                                              vxs_shared_ptr_base* userParam) {
-    vxs_weak_ptr<EventManagerDecChunk>* weak = static_cast<vxs_weak_ptr<EventManagerDecChunk>*>(userParam);
-    vxs_shared_ptr<EventManagerDecChunk> module = weak ? weak->getPTR() : vxs_shared_ptr<EventManagerDecChunk>();
+    vxs_weak_ptr<EventManagerDecChunk>* weak =
+        static_cast<vxs_weak_ptr<EventManagerDecChunk>*>(userParam);
+    vxs_shared_ptr<EventManagerDecChunk> module =
+        weak ? weak->getPTR() : vxs_shared_ptr<EventManagerDecChunk>();
     if (!module) {
         VXS_LOG_WARN("[httpMakerCallback]dec is NULL !!!");
         return;
@@ -601,7 +633,8 @@ void EventManagerDecChunk::onHttpReport(vxs_http_request_maker* maker,
         if (error == Networking::HTTP_REQUEST_HTTPS_REQ_SUC) {
             VXS_LOG_DEBUG("[httpMakerCallback]UPDATE CACHED IP");
             queueTask(&EventManagerDecChunk::updateCachedIP, &report);
-        } else if (error == Networking::HTTP_REQUEST_OK && !isSuccessStatus(response->get_http_status())) {
+        } else if (error == Networking::HTTP_REQUEST_OK &&
+                   !isSuccessStatus(response->get_http_status())) {
             queueTask(&EventManagerDecChunk::reportUploadHttpError, &report);
         } else {
             VXS_LOG_DEBUG("[Dec_Chunk]httpMakerCallback: ignore callback from upload connection.");
@@ -616,16 +649,19 @@ bool EventManagerDecChunk::isCurrentConnection(uint64_t generation) {
 
 void EventManagerDecChunk::checkEnd(vxs_shared_ptr_base* parameter) {
     vxs_shared_ptr<QueuedReport>* report = static_cast<vxs_shared_ptr<QueuedReport>*>(parameter);
-    if (report == nullptr || !report->getPTR() || !isCurrentConnection((*report)->generation)) return;
+    if (report == nullptr || !report->getPTR() || !isCurrentConnection((*report)->generation))
+        return;
     if (m_isRunning && !m_has_chunk_end) {
-        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_LTV_PROTOCAL_UNFINISHED, "LTV protocol unfinished");
+        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_LTV_PROTOCAL_UNFINISHED,
+                    "LTV protocol unfinished");
     }
     m_has_chunk_end = false;
 }
 
 void EventManagerDecChunk::retryConnection(vxs_shared_ptr_base* parameter) {
     vxs_shared_ptr<QueuedReport>* report = static_cast<vxs_shared_ptr<QueuedReport>*>(parameter);
-    if (report == nullptr || !report->getPTR() || !m_isRunning || !isCurrentConnection((*report)->generation)) {
+    if (report == nullptr || !report->getPTR() || !m_isRunning ||
+        !isCurrentConnection((*report)->generation)) {
         return;
     }
     if (_retry_connection_time >= 1) {
@@ -642,28 +678,33 @@ void EventManagerDecChunk::retryConnection(vxs_shared_ptr_base* parameter) {
 
 void EventManagerDecChunk::updateCachedIP(vxs_shared_ptr_base* parameter) {
     vxs_shared_ptr<QueuedReport>* report = static_cast<vxs_shared_ptr<QueuedReport>*>(parameter);
-    if (report == nullptr || !report->getPTR() || !m_isRunning || !isCurrentConnection((*report)->generation)) {
+    if (report == nullptr || !report->getPTR() || !m_isRunning ||
+        !isCurrentConnection((*report)->generation)) {
         return;
     }
     if (m_dns_parsed_ip.empty()) return;
-    ASRServerIP::getInstance()->set_cache_server_ip(m_dns_parsed_ip, m_cur_network_type, m_serverURL);
+    ASRServerIP::getInstance()->set_cache_server_ip(m_dns_parsed_ip, m_cur_network_type,
+                                                    m_serverURL);
     VXS_LOG_INFO("[updateCachedIP]Cached IP: %s", m_dns_parsed_ip.c_str());
 }
 
 void EventManagerDecChunk::reportUploadHttpError(vxs_shared_ptr_base* parameter) {
     vxs_shared_ptr<QueuedReport>* report = static_cast<vxs_shared_ptr<QueuedReport>*>(parameter);
-    if (report == nullptr || !report->getPTR() || !m_isRunning || !isCurrentConnection((*report)->generation)) {
+    if (report == nullptr || !report->getPTR() || !m_isRunning ||
+        !isCurrentConnection((*report)->generation)) {
         return;
     }
     // Once every answer has arrived, how the upload ended changes nothing.
     if (m_has_chunk_end) return;
     const int32_t status = (*report)->response->get_http_status();
-    reportError(DEC_ERROR_CODE_REMOTE_HTTP_CLASS, static_cast<int16_t>(status), "HTTP error: " + std::to_string(status));
+    reportError(DEC_ERROR_CODE_REMOTE_HTTP_CLASS, static_cast<int16_t>(status),
+                "HTTP error: " + std::to_string(status));
 }
 
 void EventManagerDecChunk::parseASRResp(vxs_shared_ptr_base* parameter) {
     vxs_shared_ptr<QueuedReport>* report = static_cast<vxs_shared_ptr<QueuedReport>*>(parameter);
-    if (report == nullptr || !report->getPTR() || !m_isRunning || !isCurrentConnection((*report)->generation)) {
+    if (report == nullptr || !report->getPTR() || !m_isRunning ||
+        !isCurrentConnection((*report)->generation)) {
         return;
     }
     handleResponse(*(*report)->response);
@@ -673,22 +714,25 @@ void EventManagerDecChunk::handleResponse(const vxs_HttpResponse& response) {
     const int32_t status = response.get_http_status();
     const Networking::HTTP_REQUEST_ERROR error = response.get_local_request_error();
     if (!isSuccessStatus(status)) {
-        reportError(DEC_ERROR_CODE_REMOTE_HTTP_CLASS, static_cast<int16_t>(status), "HTTP error: " + std::to_string(status));
+        reportError(DEC_ERROR_CODE_REMOTE_HTTP_CLASS, static_cast<int16_t>(status),
+                    "HTTP error: " + std::to_string(status));
         return;
     }
     if (error != Networking::HTTP_REQUEST_OK) {
         m_has_chunk_end = true;
-        const std::string text = error == Networking::HTTP_REQUEST_TIMEOUT
-                                     ? std::string("Local error while making HTTP request: timeout")
-                                     : "Local error while making HTTP request: " + std::to_string(error) +
-                                           response.getErrorMessage();
+        const std::string text =
+            error == Networking::HTTP_REQUEST_TIMEOUT
+                ? std::string("Local error while making HTTP request: timeout")
+                : "Local error while making HTTP request: " + std::to_string(error) +
+                      response.getErrorMessage();
         reportError(DEC_ERROR_CODE_LOCAL_HTTP_CLASS, static_cast<int16_t>(error), text);
         return;
     }
     const size_t length = response.body_length();
     if (length == 0 || !response.get_response_data()) return;
     AppLock lock(&m_ResponseQueueMutex);
-    if (!m_ResponseQueue || m_ResponseQueue->queueAudio(reinterpret_cast<const uint8_t*>(response.get_response_data().getPTR()),
+    if (!m_ResponseQueue || m_ResponseQueue->queueAudio(reinterpret_cast<const uint8_t*>(
+                                                            response.get_response_data().getPTR()),
                                                         static_cast<int>(length)) < 0) {
         reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "Failed to allocate buffers");
         return;
@@ -699,7 +743,9 @@ void EventManagerDecChunk::handleResponse(const vxs_HttpResponse& response) {
 void EventManagerDecChunk::frameRecords() {
     uint8_t header[DOWNLOAD_RECORD_HEADER_BYTES];
     while (m_isRunning) {
-        if (m_ResponseQueue->readSamples(header, sizeof(header), false) < static_cast<int>(sizeof(header))) return;
+        if (m_ResponseQueue->readSamples(header, sizeof(header), false) <
+            static_cast<int>(sizeof(header)))
+            return;
         // 64-bit: a length near 2^32 must not wrap the record size.
         const uint64_t length = read_download_record_length(header);
         if (length == 0 || length > DOWNLOAD_RECORD_MAX_LENGTH) {
@@ -712,7 +758,8 @@ void EventManagerDecChunk::frameRecords() {
         const uint32_t size = static_cast<uint32_t>(length + DOWNLOAD_RECORD_HEADER_BYTES);
         if (m_ResponseQueue->length() < static_cast<int>(size)) return;
         if (m_recordBuffer.size() < size) m_recordBuffer.resize(size);
-        const int taken = m_ResponseQueue->dequeSamples(m_recordBuffer.data(), static_cast<int>(size), false);
+        const int taken =
+            m_ResponseQueue->dequeSamples(m_recordBuffer.data(), static_cast<int>(size), false);
         VXS_LOG_DEBUG("[Dec_Chunk]chunk_len:%u read_len:%u", size, static_cast<unsigned>(taken));
         if (taken != static_cast<int>(size)) return;
         if (!handleRecord(m_recordBuffer.data(), size)) return;
@@ -725,7 +772,8 @@ bool EventManagerDecChunk::handleRecord(const uint8_t* record, uint32_t size) {
         reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "Failed to allocate buffers");
         return false;
     }
-    ASRResponse(0, reinterpret_cast<const char*>(record), size).create_chunk_result(result.getPTR());
+    ASRResponse(0, reinterpret_cast<const char*>(record), size)
+        .create_chunk_result(result.getPTR());
     // Any error number counts, whatever kind the parser gave the record.
     if (result->get_type() == EVR_RESULT_TYPE_ERROR || result->get_err_no() != 0) {
         m_has_chunk_end = true;
@@ -742,8 +790,8 @@ bool EventManagerDecChunk::handleRecord(const uint8_t* record, uint32_t size) {
 // ---- Events ----
 
 void EventManagerDecChunk::reportError(int16_t domain, int16_t code, const std::string& text) {
-    VXS_LOG_ERROR("[EventManagerDecChunk] error (%d, %d): %s", static_cast<int>(domain), static_cast<int>(code),
-                  text.c_str());
+    VXS_LOG_ERROR("[EventManagerDecChunk] error (%d, %d): %s", static_cast<int>(domain),
+                  static_cast<int>(code), text.c_str());
     MessagePtr finish = Message::make(DEC_CALLBACK_FINISH);
     (*finish->params)[kErrorKey] = paramBase::box<int32_t>(encode_error(domain, code));
     (*finish->params)[kDescriptionKey] = paramBase::box<std::string>(text);

@@ -43,7 +43,7 @@ class EventManagerDecChunk;
 typedef Memory::vxs_shared_ptr<EventManagerDecChunk> EventManagerDecChunkPtr;
 
 class EventManagerDecChunk : public EventManager {
-public:
+  public:
     // The only way to make the module; `callback` receives its events.
     static EventManagerDecChunkPtr newEventManager(Memory::vxs_weak_ptr<Context> context,
                                                    EventManagerWeakPtr callback);
@@ -63,7 +63,7 @@ public:
                                   Memory::vxs_shared_ptr<Networking::vxs_HttpResponse> response,
                                   Memory::vxs_shared_ptr_base* userParam);
 
-private:
+  private:
     // One packet sent on the upload of this utterance, kept so that a retried
     // connection can send it again.
     struct RecordData {
@@ -75,7 +75,8 @@ private:
     struct QueuedReport;
     typedef void (EventManagerDecChunk::*QueuedMethod)(Memory::vxs_shared_ptr_base* parameter);
 
-    EventManagerDecChunk(const Memory::vxs_weak_ptr<Context>& context, const EventManagerWeakPtr& callback);
+    EventManagerDecChunk(const Memory::vxs_weak_ptr<Context>& context,
+                         const EventManagerWeakPtr& callback);
 
     bool queueTask(QueuedMethod method, Memory::vxs_shared_ptr_base* parameter);
 
@@ -112,7 +113,8 @@ private:
     void encodeAndSend(const uint8_t* pcm, uint32_t length);
     void sendFinishPacket();
     void uploadRealtimeData(const ParamMapPtr& params);
-    void sendPacket(const Memory::vxs_shared_ptr<char>& packet, size_t length, bool isLast, bool keep);
+    void sendPacket(const Memory::vxs_shared_ptr<char>& packet, size_t length, bool isLast,
+                    bool keep);
     void resendReservedPackets();
 
     // HTTP reports: identified on the reporting thread, handled on the queue.

@@ -35,9 +35,10 @@ const std::string kGoForward = std::string(refclient::kTestData) + "/goforward.r
 constexpr auto kUtteranceLimit = 90s;
 
 class ChunkDecoderEndToEnd : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
-        s_service = new refclient::ServiceUnderTest(refclient::start_service(vxs::refservice::ServiceOptions()));
+        s_service = new refclient::ServiceUnderTest(
+            refclient::start_service(vxs::refservice::ServiceOptions()));
         s_dir = new vxs_test::TempDir();
         std::ofstream(s_dir->file("ca.pem")) << s_service->ca_pem;
         vxs::Networking::set_ca_bundle_path(s_dir->file("ca.pem"));
@@ -68,7 +69,8 @@ protected:
 
     // Starts an utterance and returns the package and frame sizes the
     // decoder announced (0 when it did not begin).
-    void start(const std::string& sn, const std::string& url, int compression, int rate, int* package, int* frame) {
+    void start(const std::string& sn, const std::string& url, int compression, int rate,
+               int* package, int* frame) {
         ParamMapPtr params = chunktest::start_params(sn, url);
         (*params)[vxs::ASR_ONLINE_PARAM_KEY_AUE_INT] = paramBase::box<int>(compression);
         (*params)[vxs::ASR_ONLINE_PARAM_KEY_SAMPLE_RATE_INT] = paramBase::box<int>(rate);
@@ -82,10 +84,12 @@ protected:
 
     // Sends `pcm` in packages of the given sizes (the last one padded to
     // whole frames) with the last mark on the final one.
-    void send_packages(const std::vector<int16_t>& pcm, const std::vector<size_t>& sizes, int frame) {
+    void send_packages(const std::vector<int16_t>& pcm, const std::vector<size_t>& sizes,
+                       int frame) {
         size_t at = 0;
         for (size_t i = 0; i < sizes.size(); ++i) {
-            std::vector<int16_t> package(pcm.begin() + at, pcm.begin() + std::min(pcm.size(), at + sizes[i] / 2));
+            std::vector<int16_t> package(pcm.begin() + at,
+                                         pcm.begin() + std::min(pcm.size(), at + sizes[i] / 2));
             at += package.size();
             const size_t frameSamples = static_cast<size_t>(std::max(frame, 2)) / 2;
             package.resize((package.size() + frameSamples - 1) / frameSamples * frameSamples, 0);
@@ -119,7 +123,8 @@ protected:
         for (size_t i = 0; i < types.size(); ++i) {
             if (types[i] != vxs::EVR_RESULT_TYPE_FINISH) continue;
             cJSON* parsed = cJSON_Parse(texts[i].c_str());
-            const cJSON* first = cJSON_GetArrayItem(cJSON_GetObjectItem(parsed, "results_recognition"), 0);
+            const cJSON* first =
+                cJSON_GetArrayItem(cJSON_GetObjectItem(parsed, "results_recognition"), 0);
             const std::string text = cJSON_IsString(first) ? first->valuestring : "";
             cJSON_Delete(parsed);
             return text;
@@ -129,13 +134,15 @@ protected:
 
     // The service's log of one utterance: the sizes of its audio packets and
     // the samples it decoded.
-    static void service_saw(const std::string& sn, std::vector<size_t>* audioSizes, double* samples) {
+    static void service_saw(const std::string& sn, std::vector<size_t>* audioSizes,
+                            double* samples) {
         *samples = -1;
         for (const std::string& line : s_service->service->utterance_events(sn)) {
             cJSON* event = cJSON_Parse(line.c_str());
             const std::string name = cJSON_GetStringValue(cJSON_GetObjectItem(event, "event"));
             if (name == "packet" && cJSON_GetObjectItem(event, "type_byte")->valuedouble == 1) {
-                audioSizes->push_back(static_cast<size_t>(cJSON_GetObjectItem(event, "size")->valuedouble));
+                audioSizes->push_back(
+                    static_cast<size_t>(cJSON_GetObjectItem(event, "size")->valuedouble));
             }
             if (name == "samples") *samples = cJSON_GetObjectItem(event, "count")->valuedouble;
             cJSON_Delete(event);
@@ -165,7 +172,8 @@ TEST_P(Recognition, GoForwardGivesPartialsThenTheFinalTextThenTheEnd) {
     if (codec.rate != 16000) pcm = refclient::resample(pcm, 16000, codec.rate);
     int package = 0;
     int frame = 0;
-    start(std::string("e2e-") + codec.name, base_url(), codec.compression, codec.rate, &package, &frame);
+    start(std::string("e2e-") + codec.name, base_url(), codec.compression, codec.rate, &package,
+          &frame);
     ASSERT_EQ(package, codec.rate * 160 / 1000 * 2);
     send_packages(pcm, equal_packages(pcm.size(), package), frame);
 
@@ -186,8 +194,10 @@ TEST_P(Recognition, GoForwardGivesPartialsThenTheFinalTextThenTheEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, Recognition,
-                         ::testing::Values(CodecCase{"pcm_16k", 1, 16000}, CodecCase{"bv32_16k", 2, 16000},
-                                           CodecCase{"amrwb_16k", 3, 16000}, CodecCase{"pcm_8k", 1, 8000},
+                         ::testing::Values(CodecCase{"pcm_16k", 1, 16000},
+                                           CodecCase{"bv32_16k", 2, 16000},
+                                           CodecCase{"amrwb_16k", 3, 16000},
+                                           CodecCase{"pcm_8k", 1, 8000},
                                            CodecCase{"amrnb_8k", 3, 8000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -209,7 +219,8 @@ class Fault : public ChunkDecoderEndToEnd, public ::testing::WithParamInterface<
 
 TEST_P(Fault, EndsWithExactlyOneFinishAndNothingAfterIt) {
     const FaultCase& fault = GetParam();
-    if (fault.idle_timeout_ms > 0) vxs::Networking::vxs_HttpTask_impl::set_idle_timeout_ms(fault.idle_timeout_ms);
+    if (fault.idle_timeout_ms > 0)
+        vxs::Networking::vxs_HttpTask_impl::set_idle_timeout_ms(fault.idle_timeout_ms);
     const std::vector<int16_t> pcm = refclient::load_audio(kGoForward);
     int package = 0;
     int frame = 0;
@@ -251,7 +262,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, Fault, ::testing::ValuesIn(kFaults),
 
 TEST_F(ChunkDecoderEndToEnd, ARetryAfterADeadAddressDeliversEveryAudioPacketOnceInOrder) {
     // Nobody listens at the server URL; the backup address is the service.
-    const std::string dead = "https://127.0.0.1:" + std::to_string(vxs_test::unused_loopback_port()) + "/v2";
+    const std::string dead =
+        "https://127.0.0.1:" + std::to_string(vxs_test::unused_loopback_port()) + "/v2";
     vxs::ASRServerIP::getInstance()->reset_for_tests(base_url());
     const std::vector<int16_t> pcm = refclient::load_audio(kGoForward);
     int package = 0;
@@ -262,7 +274,8 @@ TEST_F(ChunkDecoderEndToEnd, ARetryAfterADeadAddressDeliversEveryAudioPacketOnce
     // Every package one sample pair shorter than the one before: the service's
     // packet sizes then show each package's identity and place.
     std::vector<size_t> sizes;
-    for (size_t sent = 0, size = 5120; sent < pcm.size() * 2; sent += size, size -= 4) sizes.push_back(size);
+    for (size_t sent = 0, size = 5120; sent < pcm.size() * 2; sent += size, size -= 4)
+        sizes.push_back(size);
     send_packages(pcm, sizes, frame);
 
     ASSERT_TRUE(wait_for_outcome());

@@ -3,6 +3,8 @@
 // framed on the way down, every way an utterance ends in an error, cancel
 // during an address resolution, and the retry through the cached and backup
 // addresses.
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,8 +13,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/common_keys.h"
 #include "decoder/asr_result.h"
@@ -58,16 +58,19 @@ ScriptedReply chunked_reply(std::vector<ChunkPiece> pieces) {
     return reply;
 }
 
-std::string dead_url() { return "https://127.0.0.1:" + std::to_string(vxs_test::unused_loopback_port()) + "/v2"; }
+std::string dead_url() {
+    return "https://127.0.0.1:" + std::to_string(vxs_test::unused_loopback_port()) + "/v2";
+}
 
 class ChunkDecoder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_loopback = vxs_test::TrustedLoopback::start("chunk decoder test CA");
         ASSERT_TRUE(m_loopback);
         vxs::Networking::set_ca_bundle_path(m_loopback->caBundlePath());
         ASRServerIP::getInstance()->reset_for_tests("");
-        m_stub = std::make_unique<chunktest::ChunkServiceStub>(m_loopback->ca().issue_loopback_certificate());
+        m_stub = std::make_unique<chunktest::ChunkServiceStub>(
+            m_loopback->ca().issue_loopback_certificate());
         ASSERT_TRUE(m_stub->start());
         m_dut = std::make_unique<DecoderUnderTest>();
     }
@@ -128,17 +131,18 @@ protected:
 
 TEST_F(ChunkDecoder, RecordsSplitOverReadsAndPackedTogetherArePostedOnceInOrder) {
     const std::string first = json_record(0xF0, 0, "alpha");
-    server().queue_download(chunked_reply({{0ms, first.substr(0, 3)},
-                                        {100ms, first.substr(3, 9)},
-                                        {100ms, first.substr(12)},
-                                        {100ms, json_record(0xF0, 0, "beta") + json_record(0xF1, 0, "gamma") +
-                                                    end_record()}}));
+    server().queue_download(chunked_reply(
+        {{0ms, first.substr(0, 3)},
+         {100ms, first.substr(3, 9)},
+         {100ms, first.substr(12)},
+         {100ms, json_record(0xF0, 0, "beta") + json_record(0xF1, 0, "gamma") + end_record()}}));
     run_utterance(start_params("split", url()), 2);
 
     ASSERT_TRUE(dut().recorder->wait_for(vxs::DEC_CALLBACK_DATA, 4, kWait));
     dut().recorder->wait_until_quiet(kQuiet);
-    EXPECT_EQ(dut().result_types(), (std::vector<int>{vxs::EVR_RESULT_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_PARTIAL,
-                                                      vxs::EVR_RESULT_TYPE_FINISH, vxs::EVR_RESULT_TYPE_END}));
+    EXPECT_EQ(dut().result_types(),
+              (std::vector<int>{vxs::EVR_RESULT_TYPE_PARTIAL, vxs::EVR_RESULT_TYPE_PARTIAL,
+                                vxs::EVR_RESULT_TYPE_FINISH, vxs::EVR_RESULT_TYPE_END}));
     const auto texts = dut().result_texts();
     EXPECT_NE(texts[0].find("alpha"), std::string::npos) << texts[0];
     EXPECT_NE(texts[2].find("gamma"), std::string::npos) << texts[2];
@@ -170,7 +174,8 @@ class DownloadEnding : public ChunkDecoder, public ::testing::WithParamInterface
 
 TEST_P(DownloadEnding, EndsWithExactlyOneFinishAndNothingAfterIt) {
     const EndingCase& ending = GetParam();
-    if (ending.idle_timeout_ms > 0) vxs::Networking::vxs_HttpTask_impl::set_idle_timeout_ms(ending.idle_timeout_ms);
+    if (ending.idle_timeout_ms > 0)
+        vxs::Networking::vxs_HttpTask_impl::set_idle_timeout_ms(ending.idle_timeout_ms);
     server().set_upload_status(ending.upload_status);
     server().queue_download(ending.download);
     run_utterance(start_params(std::string("ending-") + ending.name, url()), 1);
@@ -195,25 +200,29 @@ ScriptedReply cut_short_reply() {
 }
 
 const EndingCase kEndings[] = {
-    {"no_end_record", chunked_reply({{0ms, json_record(0xF0, 0, "a")}}), 0, 200, 30, 6, "LTV protocol unfinished", 1},
+    {"no_end_record", chunked_reply({{0ms, json_record(0xF0, 0, "a")}}), 0, 200, 30, 6,
+     "LTV protocol unfinished", 1},
     {"download_status", status_reply(503), 0, 200, 32, 503, "HTTP error: 503", 0},
     {"server_error_number",
-     chunked_reply({{0ms, json_record(0xF0, 0, "a") + json_record(0xF1, -3001, "b") + json_record(0xF0, 0, "late") +
-                              end_record()}}),
+     chunked_reply({{0ms, json_record(0xF0, 0, "a") + json_record(0xF1, -3001, "b") +
+                              json_record(0xF0, 0, "late") + end_record()}}),
      0, 200, 33, -3001, "Server parameters invalid.", 1},
-    {"length_wraps", chunked_reply({{0ms, json_record(0xF0, 0, "a") + std::string("\xfc\xff\xff\xff\xf0", 5)}}), 0,
+    {"length_wraps",
+     chunked_reply({{0ms, json_record(0xF0, 0, "a") + std::string("\xfc\xff\xff\xff\xf0", 5)}}), 0,
      200, 33, -1000, "", 1},
-    {"length_negative_as_int", chunked_reply({{0ms, std::string("\xff\xff\xff\x7f\xf0", 5) + "x"}}), 0, 200, 33, -1000,
+    {"length_negative_as_int", chunked_reply({{0ms, std::string("\xff\xff\xff\x7f\xf0", 5) + "x"}}),
+     0, 200, 33, -1000, "", 0},
+    {"length_above_limit", chunked_reply({{0ms, std::string("\x01\x00\x10\x00\xf2", 5)}}), 0, 200,
+     33, -1000, "", 0},
+    {"length_zero", chunked_reply({{0ms, std::string("\x00\x00\x00\x00", 4)}}), 0, 200, 33, -1000,
      "", 0},
-    {"length_above_limit", chunked_reply({{0ms, std::string("\x01\x00\x10\x00\xf2", 5)}}), 0, 200, 33, -1000, "", 0},
-    {"length_zero", chunked_reply({{0ms, std::string("\x00\x00\x00\x00", 4)}}), 0, 200, 33, -1000, "", 0},
     {"idle_timeout",
-     chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}), 300, 200, 31, 1,
-     "Local error while making HTTP request: timeout", 1},
+     chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}), 300, 200,
+     31, 1, "Local error while making HTTP request: timeout", 1},
     {"closed_mid_body", cut_short_reply(), 0, 200, 31, 4,
      "Local error while making HTTP request: 4[vxs_Chunk_Connection]downStream encouter error.", 1},
-    {"upload_refused_while_download_waits", chunked_reply({{kUntilReleased, end_record()}}), 0, 403, 32, 403,
-     "HTTP error: 403", 0},
+    {"upload_refused_while_download_waits", chunked_reply({{kUntilReleased, end_record()}}), 0, 403,
+     32, 403, "HTTP error: 403", 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Endings, DownloadEnding, ::testing::ValuesIn(kEndings),
@@ -222,7 +231,8 @@ INSTANTIATE_TEST_SUITE_P(Endings, DownloadEnding, ::testing::ValuesIn(kEndings),
 TEST_F(ChunkDecoder, AnUtteranceEndedEarlyDoesNotHideTheNextOnesMissingEnd) {
     // The first utterance sees its end record, then is cancelled while its
     // download is still open.
-    server().queue_download(chunked_reply({{0ms, json_record(0xF1, 0, "one") + end_record()}, {kUntilReleased, ""}}));
+    server().queue_download(
+        chunked_reply({{0ms, json_record(0xF1, 0, "one") + end_record()}, {kUntilReleased, ""}}));
     server().queue_download(chunked_reply({{0ms, json_record(0xF0, 0, "two")}}));
     start("first");
     ASSERT_TRUE(dut().recorder->wait_for(vxs::DEC_CALLBACK_DATA, 2, kWait));
@@ -266,13 +276,15 @@ TEST_P(CommandError, IsReportedOnceAndNothingFollows) {
 
 const CommandErrorCase kCommandErrors[] = {
     {"network_unavailable",
-     [](ParamMapPtr& p) { (*p)[vxs::ASR_ONLINE_PARAM_KEY_NET_INT] = paramBase::box<int>(0); }, 0, 30, 2,
-     "Network unavailable", false},
-    {"no_server_url", [](ParamMapPtr& p) { p->erase(vxs::ASR_ONLINE_PARAM_KEY_SERVER_URL); }, 0, 30, 5, "", false},
-    {"package_not_whole_frames", [](ParamMapPtr&) {}, kPackage - 1, 30, 1, "[Dec:processData] encode audio failed.",
+     [](ParamMapPtr& p) { (*p)[vxs::ASR_ONLINE_PARAM_KEY_NET_INT] = paramBase::box<int>(0); }, 0,
+     30, 2, "Network unavailable", false},
+    {"no_server_url", [](ParamMapPtr& p) { p->erase(vxs::ASR_ONLINE_PARAM_KEY_SERVER_URL); }, 0, 30,
+     5, "", false},
+    {"package_not_whole_frames", [](ParamMapPtr&) {}, kPackage - 1, 30, 1,
+     "[Dec:processData] encode audio failed.", true},
+    {"parameter_packet_not_built",
+     [](ParamMapPtr& p) { p->erase(vxs::ASR_ONLINE_PARAM_KEY_PLATFORM_STRING); }, 0, 30, 1, "",
      true},
-    {"parameter_packet_not_built", [](ParamMapPtr& p) { p->erase(vxs::ASR_ONLINE_PARAM_KEY_PLATFORM_STRING); }, 0, 30,
-     1, "", true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Commands, CommandError, ::testing::ValuesIn(kCommandErrors),
@@ -318,7 +330,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, SettingFallback, ::testing::ValuesIn(kFallbac
 TEST_F(ChunkDecoder, LongSpeechConnectsAtTheFirstAudioAndSendsTheParametersFirst) {
     ParamMapPtr params = start_params("long", url());
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_ENABLE_LONG_SPEECH] = paramBase::box<bool>(true);
-    server().queue_download(chunked_reply({{0ms, json_record(0xF1, 0, "long")}, {kUntilReleased, end_record()}}));
+    server().queue_download(
+        chunked_reply({{0ms, json_record(0xF1, 0, "long")}, {kUntilReleased, end_record()}}));
     start(params);
     ASSERT_TRUE(dut().recorder->wait_for(vxs::DEC_CALLBACK_BEGIN, 1, kWait));
     EXPECT_FALSE(server().wait_for_downloads(1, kQuiet)) << "connected before any audio";
@@ -341,15 +354,18 @@ class CancelKind : public ChunkDecoder, public ::testing::WithParamInterface<Can
 TEST_P(CancelKind, TellsTheServiceOnlyForAUserCancelAndPostsNothing) {
     const CancelCase& kind = GetParam();
     const std::string sn = std::string("cancel-") + kind.name;
-    server().queue_download(chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}));
+    server().queue_download(
+        chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}));
     start(sn);
     ASSERT_TRUE(server().wait_for_downloads(1, kWait));
     dut().send_audio(kPackage, false);
     ASSERT_TRUE(dut().recorder->wait_for(vxs::DEC_CALLBACK_DATA, 1, kWait));
 
     ParamMapPtr cancel = vxs::newParamMap();
-    (*cancel)[vxs::ASR_ONLINE_PARAM_KEY_REALTIME_DATA] = paramBase::box<std::string>("rt-at-cancel");
-    if (kind.has_user_cancel) (*cancel)["user_cancel_bool"] = paramBase::box<bool>(kind.user_cancel);
+    (*cancel)[vxs::ASR_ONLINE_PARAM_KEY_REALTIME_DATA] =
+        paramBase::box<std::string>("rt-at-cancel");
+    if (kind.has_user_cancel)
+        (*cancel)["user_cancel_bool"] = paramBase::box<bool>(kind.user_cancel);
     const size_t before = dut().names().size();
     dut().send(vxs::DEC_CMD_CANCEL, cancel);
     dut().send_audio(kPackage, true);  // too late: the utterance is over
@@ -382,11 +398,24 @@ const CancelCase kCancels[] = {
 INSTANTIATE_TEST_SUITE_P(Cancels, CancelKind, ::testing::ValuesIn(kCancels),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ChunkDecoder, ReleasingTheDecoderEndsBothTransfers) {
+    server().queue_download(chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}));
+    start("released");
+    ASSERT_TRUE(server().wait_for_downloads(1, kWait));
+    dut().send_audio(kPackage, false);
+    ASSERT_TRUE(dut().recorder->wait_for(vxs::DEC_CALLBACK_DATA, 1, kWait));
+
+    // Neither connection is ended by the service: only the decoder's teardown can.
+    m_dut.reset();
+    EXPECT_TRUE(vxs::Networking::vxs_HttpTask_impl::wait_for_transfers_to_end(15000));
+    for (const chunktest::StreamedUpload& upload : server().uploads("released")) EXPECT_FALSE(upload.completed);
+}
+
 // ---- Address resolution ----
 
 // A resolver whose lookups block until cancelled or fail at once, as set.
 class StubResolver : public vxs::Networking::vxs_address_resolver {
-public:
+  public:
     static std::atomic<bool> fail;
     static std::mutex mutex;
     static std::condition_variable changed;
@@ -399,7 +428,8 @@ public:
         return resolver;
     }
 
-    vxs::Networking::vxs_addr_resolve_error resolveAddressFromHost(const char*, vxs_shared_ptr<char>*, int,
+    vxs::Networking::vxs_addr_resolve_error resolveAddressFromHost(const char*,
+                                                                   vxs_shared_ptr<char>*, int,
                                                                    vxs_shared_ptr<char>*) override {
         if (fail) return vxs::Networking::VXS_ADDR_RESOLVE_ADDR_NOT_FOUND;
         std::unique_lock<std::mutex> lock(mutex);
@@ -418,7 +448,7 @@ public:
     }
     vxs_shared_ptr<char> fallbackAddressURL() override { return vxs_shared_ptr<char>(); }
 
-private:
+  private:
     bool m_cancelled = false;
 };
 
@@ -441,13 +471,15 @@ TEST_F(ChunkDecoder, CancelEndsARunningResolutionAtOnceAndTheNextStartProceeds) 
     start("resolving");
     {
         std::unique_lock<std::mutex> lock(StubResolver::mutex);
-        ASSERT_TRUE(StubResolver::changed.wait_for(lock, kWait, [&] { return StubResolver::entered > entered; }));
+        ASSERT_TRUE(StubResolver::changed.wait_for(
+            lock, kWait, [&] { return StubResolver::entered > entered; }));
     }
     dut().send(vxs::DEC_CMD_CANCEL);
     {
         std::unique_lock<std::mutex> lock(StubResolver::mutex);
-        EXPECT_TRUE(StubResolver::changed.wait_for(lock, kWait, [&] { return StubResolver::returned > returned; }))
-            << "the cancel waited behind the resolution";
+        EXPECT_TRUE(StubResolver::changed.wait_for(lock, kWait, [&] {
+            return StubResolver::returned > returned;
+        })) << "the cancel waited behind the resolution";
     }
     EventManagerDecChunk::set_resolver_factory_for_tests(nullptr);
     server().queue_download(chunked_reply({{0ms, json_record(0xF1, 0, "next") + end_record()}}));
@@ -483,8 +515,9 @@ TEST_F(ChunkDecoder, AFailedResolutionLogsTheLookUpBeforeTheFinish) {
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_ENABLE_FEEDBACK] = paramBase::box<bool>(true);
     start(params);
     expect_single_finish_last(30, 4, "Address resolution failed for " + url());
-    EXPECT_EQ(dut().names(), (std::vector<std::string>{vxs::DEC_CALLBACK_BEGIN, vxs::DEC_CALLBACK_LOG,
-                                                       vxs::DEC_CALLBACK_FINISH}));
+    EXPECT_EQ(dut().names(),
+              (std::vector<std::string>{vxs::DEC_CALLBACK_BEGIN, vxs::DEC_CALLBACK_LOG,
+                                        vxs::DEC_CALLBACK_FINISH}));
     const vxs::MessagePtr log = dut().recorder->messages_named(vxs::DEC_CALLBACK_LOG)[0];
     const std::string text = (*log->params)["log.string"].valueString();
     EXPECT_EQ(text.rfind("type=dns&domain=" + url() + "&error=4&time=", 0), 0u) << text;
@@ -508,12 +541,13 @@ TEST_P(Retry, ASecondAttemptDeliversEveryAudioPacketOnceInOrder) {
     const std::string serverUrl = retry.cache_dead_address ? url() : dead_url();
     ASRServerIP::getInstance()->reset_for_tests(retry.backup_is_server ? url() : dead_url());
     if (retry.cache_dead_address) {
-        ASRServerIP::getInstance()->set_cache_server_ip(dead_url(), vxs::EVR_NETWORK_TYPE_WIFI, serverUrl);
+        ASRServerIP::getInstance()->set_cache_server_ip(dead_url(), vxs::EVR_NETWORK_TYPE_WIFI,
+                                                        serverUrl);
     }
     // Both connections of the successful attempt get this answer; the upload
     // ignores it.
-    server().set_default_download(
-        chunked_reply({{0ms, json_record(0xF0, 0, "a") + json_record(0xF1, 0, "b") + end_record()}}));
+    server().set_default_download(chunked_reply(
+        {{0ms, json_record(0xF0, 0, "a") + json_record(0xF1, 0, "b") + end_record()}}));
 
     start(start_params(sn, serverUrl));
     std::vector<std::vector<int16_t>> packages;
@@ -523,8 +557,9 @@ TEST_P(Retry, ASecondAttemptDeliversEveryAudioPacketOnceInOrder) {
     }
 
     if (!retry.recovers) {
-        expect_single_finish_last(
-            31, 5, "Local error while making HTTP request: 5[vxs_Chunk_Connection]downStream encouter error.");
+        expect_single_finish_last(31, 5,
+                                  "Local error while making HTTP request: "
+                                  "5[vxs_Chunk_Connection]downStream encouter error.");
         return;
     }
     ASSERT_TRUE(dut().recorder->wait_for(vxs::DEC_CALLBACK_DATA, 3, kWait));
@@ -549,7 +584,8 @@ INSTANTIATE_TEST_SUITE_P(Attempts, Retry, ::testing::ValuesIn(kRetries),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ChunkDecoder, ACompletedUploadCachesTheResolvedAddressForThatServerOnly) {
-    server().queue_download(chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}));
+    server().queue_download(
+        chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}));
     run_utterance(start_params("caching", url()), 1);
     ASRServerIP* store = ASRServerIP::getInstance();
     std::string cached;

@@ -1,12 +1,12 @@
 #include "decoder_chunk/chunk_service_stub.h"
 
+#include <httplib.h>
+#include <openssl/ssl.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-
-#include <httplib.h>
-#include <openssl/ssl.h>
 
 #include "support/header_stash.h"
 
@@ -20,13 +20,15 @@ namespace {
 
 // The upload declares gzip without being gzip; the encoding is moved aside
 // so that the bytes are recorded as they came.
-httplib::Server::HandlerResponse stash_content_encoding(const httplib::Request& request, httplib::Response&) {
+httplib::Server::HandlerResponse stash_content_encoding(const httplib::Request& request,
+                                                        httplib::Response&) {
     vxs_test::stash_header(request, "Content-Encoding", "", "X-Declared-Content-Encoding");
     return httplib::Server::HandlerResponse::Unhandled;
 }
 
 bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::string query_of(const httplib::Request& request) {
@@ -126,18 +128,22 @@ void ChunkServiceStub::install_handlers() {
                 "application/octet-stream", [state, reply](size_t, httplib::DataSink& sink) {
                     for (const ChunkPiece& piece : reply.pieces) {
                         if (!state->pause(piece.pause_before)) return false;
-                        if (!piece.bytes.empty() && !sink.write(piece.bytes.data(), piece.bytes.size())) return false;
+                        if (!piece.bytes.empty() &&
+                            !sink.write(piece.bytes.data(), piece.bytes.size()))
+                            return false;
                     }
                     sink.done();
                     return true;
                 });
         } else if (reply.close_after_bytes >= 0) {
-            const size_t sent = std::min(static_cast<size_t>(reply.close_after_bytes), reply.body.size());
-            response.set_content_provider(reply.body.size(), "application/octet-stream",
-                                          [reply, sent](size_t offset, size_t, httplib::DataSink& sink) {
-                                              if (offset < sent) sink.write(reply.body.data() + offset, sent - offset);
-                                              return false;  // closes the connection
-                                          });
+            const size_t sent =
+                std::min(static_cast<size_t>(reply.close_after_bytes), reply.body.size());
+            response.set_content_provider(
+                reply.body.size(), "application/octet-stream",
+                [reply, sent](size_t offset, size_t, httplib::DataSink& sink) {
+                    if (offset < sent) sink.write(reply.body.data() + offset, sent - offset);
+                    return false;  // closes the connection
+                });
         } else {
             response.set_content(reply.body, "application/octet-stream");
         }
@@ -149,7 +155,8 @@ bool ChunkServiceStub::start() {
     m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0) return false;
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    for (int i = 0; i < 500 && !m_server->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && !m_server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return m_server->is_running();
 }
 

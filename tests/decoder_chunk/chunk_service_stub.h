@@ -33,7 +33,7 @@ struct StreamedUpload {
 };
 
 class ChunkServiceStub {
-public:
+  public:
     explicit ChunkServiceStub(const vxs_test::KeyAndCertificate& identity);
     ~ChunkServiceStub();
     ChunkServiceStub(const ChunkServiceStub&) = delete;
@@ -58,11 +58,12 @@ public:
     bool wait_for_downloads(size_t count, std::chrono::milliseconds timeout) const;
     // The upload for serial number `sn` once its body has ended; false when
     // that did not happen within `timeout`.
-    bool wait_for_upload(const std::string& sn, std::chrono::milliseconds timeout, StreamedUpload* upload) const;
+    bool wait_for_upload(const std::string& sn, std::chrono::milliseconds timeout,
+                         StreamedUpload* upload) const;
     // Every upload for `sn` seen so far, ended or not.
     std::vector<StreamedUpload> uploads(const std::string& sn) const;
 
-private:
+  private:
     struct State;
     void install_handlers();
 

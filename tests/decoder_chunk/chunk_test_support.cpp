@@ -22,12 +22,14 @@ std::vector<Packet> parse_packets(const std::string& body) {
             break;
         }
         uint32_t length = 0;
-        for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<uint8_t>(body[at + i])) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            length |= static_cast<uint32_t>(static_cast<uint8_t>(body[at + i])) << (8 * i);
         if (length == 0 || body.size() - at - 4 < length) {
             packets.push_back(Packet{0xFF, body.substr(at)});
             break;
         }
-        packets.push_back(Packet{static_cast<uint8_t>(body[at + 4]), body.substr(at + 5, length - 1)});
+        packets.push_back(
+            Packet{static_cast<uint8_t>(body[at + 4]), body.substr(at + 5, length - 1)});
         at += 4 + length;
     }
     return packets;
@@ -48,17 +50,21 @@ std::string record(uint8_t type, const std::string& payload) {
 }
 
 std::string json_record(uint8_t type, int err_no, const std::string& word) {
-    return record(type, "{\"err_no\":" + std::to_string(err_no) + ",\"result\":{\"word\":[\"" + word + "\"]}}");
+    return record(type, "{\"err_no\":" + std::to_string(err_no) + ",\"result\":{\"word\":[\"" +
+                            word + "\"]}}");
 }
 
 vxs::ParamMapPtr start_params(const std::string& sn, const std::string& serverUrl) {
     vxs::ParamMapPtr params = vxs::newParamMap();
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_NET_INT] = paramBase::box<int>(vxs::EVR_NETWORK_TYPE_WIFI);
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_CHUNK_KEY] = paramBase::box<std::string>("chunk-test-key");
-    (*params)[vxs::ASR_ONLINE_PARAM_KEY_UID_STRING] = paramBase::box<std::string>("chunk-test-client");
+    (*params)[vxs::ASR_ONLINE_PARAM_KEY_UID_STRING] =
+        paramBase::box<std::string>("chunk-test-client");
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_PLATFORM_STRING] = paramBase::box<std::string>("Linux");
-    (*params)[vxs::ASR_ONLINE_PARAM_KEY_VER_STRING] = paramBase::box<std::string>(vxs::ASR_CORE_VERSION);
-    (*params)[vxs::ASR_ONLINE_PARAM_KEY_PDT_STRING] = paramBase::box<std::string>(vxs::ASR_SEARCH_PRODUCT_ID);
+    (*params)[vxs::ASR_ONLINE_PARAM_KEY_VER_STRING] =
+        paramBase::box<std::string>(vxs::ASR_CORE_VERSION);
+    (*params)[vxs::ASR_ONLINE_PARAM_KEY_PDT_STRING] =
+        paramBase::box<std::string>(vxs::ASR_SEARCH_PRODUCT_ID);
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_SAMPLE_RATE_INT] = paramBase::box<int>(16000);
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_AUE_INT] = paramBase::box<int>(1);
     (*params)[vxs::ASR_ONLINE_PARAM_KEY_SN_STRING] = paramBase::box<std::string>(sn);
@@ -109,7 +115,8 @@ std::vector<DecoderUnderTest::Finish> DecoderUnderTest::finishes() const {
     for (const vxs::MessagePtr& message : recorder->messages_named(vxs::DEC_CALLBACK_FINISH)) {
         Finish finish;
         auto error = message->params->find("error.int32_t");
-        if (error != message->params->end()) vxs::decode_error(error->second.valueInt(), finish.domain, finish.code);
+        if (error != message->params->end())
+            vxs::decode_error(error->second.valueInt(), finish.domain, finish.code);
         auto text = message->params->find("desc.string");
         if (text != message->params->end()) finish.text = text->second.valueString();
         found.push_back(finish);
@@ -121,8 +128,9 @@ std::vector<int> DecoderUnderTest::result_types() const {
     std::vector<int> types;
     for (const vxs::MessagePtr& message : recorder->messages_named(vxs::DEC_CALLBACK_DATA)) {
         auto entry = message->params->find("result.vxs_shared_ptr<ASRResult>");
-        const auto* result =
-            entry == message->params->end() ? nullptr : entry->second.get<vxs_shared_ptr<vxs::ASRResult>>();
+        const auto* result = entry == message->params->end()
+                                 ? nullptr
+                                 : entry->second.get<vxs_shared_ptr<vxs::ASRResult>>();
         types.push_back(result && result->getPTR() ? (*result)->get_type() : -99);
     }
     return types;
@@ -132,8 +140,9 @@ std::vector<std::string> DecoderUnderTest::result_texts() const {
     std::vector<std::string> texts;
     for (const vxs::MessagePtr& message : recorder->messages_named(vxs::DEC_CALLBACK_DATA)) {
         auto entry = message->params->find("result.vxs_shared_ptr<ASRResult>");
-        const auto* result =
-            entry == message->params->end() ? nullptr : entry->second.get<vxs_shared_ptr<vxs::ASRResult>>();
+        const auto* result = entry == message->params->end()
+                                 ? nullptr
+                                 : entry->second.get<vxs_shared_ptr<vxs::ASRResult>>();
         texts.push_back(result && result->getPTR() ? (*result)->get_response() : std::string());
     }
     return texts;
