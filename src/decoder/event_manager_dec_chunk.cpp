@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 
 #include "audio/audio_encoder_factory.h"
 #include "core/common_keys.h"
@@ -281,7 +280,9 @@ void EventManagerDecChunk::postBegin() {
 // ---- Connection set-up ----
 
 void EventManagerDecChunk::setupConnection() {
-    if (!m_isRunning) return;
+    // A cancel on its way ends the utterance; connecting first would only
+    // open connections for it to close.
+    if (!m_isRunning || isCancelPending()) return;
     m_ip_type += 1;
     m_dns_parsed_ip.clear();
     m_has_chunk_end = false;
@@ -325,21 +326,23 @@ bool EventManagerDecChunk::resolveServerAddress() {
     if (result == Networking::VXS_ADDR_RESOLVE_OK && resolved && resolved.getPTR()[0] != '\0') {
         m_postURL = resolved.getPTR();
         m_dns_parsed_ip = m_postURL;
-        char text[2048];
-        snprintf(text, sizeof(text), "type=dns&domain=%s&error=0&ip=%s&time=%lld&sn=%s",
-                 m_serverURL.c_str(), m_postURL.c_str(), elapsed, m_cur_global_key.c_str());
-        postLog(text);
+        postLog("type=dns&domain=" + m_serverURL + "&error=0&ip=" + m_postURL +
+                "&time=" + std::to_string(elapsed) + "&sn=" + m_cur_global_key);
         return true;
     }
     if (result == Networking::VXS_ADDR_RESOLVE_CANCELLED) return false;
-    char text[2048];
-    snprintf(text, sizeof(text), "type=dns&domain=%s&error=%d&time=%lld&sn=%s", m_serverURL.c_str(),
-             static_cast<int>(result), elapsed, m_cur_global_key.c_str());
-    postLog(text);
+    postLog("type=dns&domain=" + m_serverURL +
+            "&error=" + std::to_string(static_cast<int>(result)) +
+            "&time=" + std::to_string(elapsed) + "&sn=" + m_cur_global_key);
     m_isRunning = false;
     reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_RESOLVE_URL_FAILED,
                 "Address resolution failed for " + m_serverURL);
     return false;
+}
+
+bool EventManagerDecChunk::isCancelPending() {
+    AppLock lock(&m_handleMutex);
+    return m_cancelled_through >= m_utterance_sequence;
 }
 
 bool EventManagerDecChunk::registerResolver(vxs_shared_ptr<vxs_address_resolver>& resolver) {

@@ -104,6 +104,9 @@ class EventManagerDecChunk : public EventManager {
     // From send(): marks the starts sent so far as cancelled and ends a
     // running resolution.
     void cancelRunningResolution();
+    // True when an "engine.cancel" sent after this utterance's start waits
+    // on the queue.
+    bool isCancelPending();
     // False when a cancel already covers this utterance; `resolver` may
     // come back empty when none could be made.
     bool registerResolver(Memory::vxs_shared_ptr<Networking::vxs_address_resolver>& resolver);
