@@ -232,6 +232,43 @@ TEST_F(SingleDecoderTest, UtteranceGoesOutAsOneRequestPerPackageUnderTheServersN
     EXPECT_TRUE(finishes().empty());
 }
 
+struct SizeCase {
+    const char* name;
+    int encoding;
+    int rate;
+    int milliseconds;
+    int package_bytes;
+    int frame_bytes;
+};
+
+class PackageSizes : public SingleDecoderTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(PackageSizes, BeginTellsWholeEncoderFrames) {
+    const SizeCase& c = GetParam();
+    vxs::ParamMapPtr params = start_params(c.name);
+    (*params)[vxs::ASR_ONLINE_PARAM_KEY_AUE_INT] = paramBase::box<int>(c.encoding);
+    (*params)[vxs::ASR_ONLINE_PARAM_KEY_SAMPLE_RATE_INT] = paramBase::box<int>(c.rate);
+    (*params)[vxs::ASR_ONLINE_PARAM_KEY_PACKAGE_SIZE_MS_INT] = paramBase::box<int>(c.milliseconds);
+    start(params);
+    ASSERT_TRUE(m_recorder->wait_for(vxs::DEC_CALLBACK_BEGIN, 1, kEventWait));
+    const MessagePtr begin = m_recorder->messages_named(vxs::DEC_CALLBACK_BEGIN).front();
+    EXPECT_EQ(begin->params->at("audio_package_size.int").valueInt(), c.package_bytes);
+    EXPECT_EQ(begin->params->at("encoder_frame_size.int").valueInt(), c.frame_bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PackageSizes,
+    ::testing::Values(SizeCase{"pcm_16k", 1, 16000, 160, 5120, 2},
+                      SizeCase{"pcm_8k", 1, 8000, 160, 2560, 2},
+                      SizeCase{"other_rates_are_8k", 1, 11025, 160, 2560, 2},
+                      SizeCase{"bv32", 2, 16000, 160, 5120, 160},
+                      SizeCase{"unknown_encoding_is_bv32", 7, 16000, 160, 5120, 160},
+                      SizeCase{"amr_wb", 3, 16000, 160, 5120, 640},
+                      SizeCase{"amr_wb_rounded_up", 3, 16000, 30, 1280, 640},
+                      SizeCase{"amr_nb_zero_is_one_frame", 3, 8000, 0, 320, 320},
+                      SizeCase{"negative_is_one_frame", 1, 16000, -5, 2, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct OrderCase {
     const char* name;
     int packages;  // the last one carries "last.bool"
