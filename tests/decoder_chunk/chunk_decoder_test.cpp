@@ -159,6 +159,24 @@ TEST_F(ChunkDecoder, RecordsSplitOverReadsAndPackedTogetherArePostedOnceInOrder)
     EXPECT_TRUE(packets[3].payload.empty());
 }
 
+TEST_F(ChunkDecoder, RealTimeDataFollowsTheParametersAndGoesOutAtStop) {
+    server().queue_download(chunked_reply({{0ms, json_record(0xF1, 0, "rt") + end_record()}}));
+    ParamMapPtr params = start_params("realtime", url());
+    (*params)[vxs::ASR_ONLINE_PARAM_KEY_REALTIME_DATA] = paramBase::box<std::string>("rt-start");
+    start(params);
+    ASSERT_TRUE(server().wait_for_downloads(1, kWait));
+    dut().send_audio(kPackage, false);
+    ParamMapPtr stop = vxs::newParamMap();
+    (*stop)[vxs::ASR_ONLINE_PARAM_KEY_REALTIME_DATA] = paramBase::box<std::string>("rt-stop");
+    dut().send(vxs::DEC_CMD_STOP, stop);
+    dut().send_audio(kPackage, true);
+
+    const auto packets = upload_packets("realtime");
+    ASSERT_EQ(chunktest::packet_types(packets), "051513");
+    EXPECT_EQ(packets[1].payload, "rt-start");
+    EXPECT_EQ(packets[3].payload, "rt-stop");
+}
+
 struct EndingCase {
     const char* name;
     ScriptedReply download;
@@ -399,7 +417,8 @@ INSTANTIATE_TEST_SUITE_P(Cancels, CancelKind, ::testing::ValuesIn(kCancels),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ChunkDecoder, ReleasingTheDecoderEndsBothTransfers) {
-    server().queue_download(chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}));
+    server().queue_download(
+        chunked_reply({{0ms, json_record(0xF0, 0, "a")}, {kUntilReleased, end_record()}}));
     start("released");
     ASSERT_TRUE(server().wait_for_downloads(1, kWait));
     dut().send_audio(kPackage, false);
@@ -408,7 +427,8 @@ TEST_F(ChunkDecoder, ReleasingTheDecoderEndsBothTransfers) {
     // Neither connection is ended by the service: only the decoder's teardown can.
     m_dut.reset();
     EXPECT_TRUE(vxs::Networking::vxs_HttpTask_impl::wait_for_transfers_to_end(15000));
-    for (const chunktest::StreamedUpload& upload : server().uploads("released")) EXPECT_FALSE(upload.completed);
+    for (const chunktest::StreamedUpload& upload : server().uploads("released"))
+        EXPECT_FALSE(upload.completed);
 }
 
 // ---- Address resolution ----
