@@ -18,7 +18,9 @@
 // handles, the running resolver and the cancel bookkeeping that send() reads;
 // an "engine.cancel" ends a running address resolution from send() itself,
 // so it is never stuck behind a set-up on the queue. Destroying the module
-// cancels its queue, both HTTP tasks and any resolution.
+// cancels its queue, both HTTP tasks and any resolution. Queued work holds the
+// module only weakly, but a task that is running keeps it alive to its end:
+// an owner that lets go during a set-up sends "engine.cancel" first.
 #ifndef VXS_DECODER_EVENT_MANAGER_DEC_CHUNK_H
 #define VXS_DECODER_EVENT_MANAGER_DEC_CHUNK_H
 
