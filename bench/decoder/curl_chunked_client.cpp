@@ -178,6 +178,7 @@ UtteranceOutcome CurlChunkedClient::run(const Utterance& utterance, const CodecS
     Clock::time_point first_handed, last_handed;
     for (size_t i = 0; i < count; ++i) {
         std::this_thread::sleep_until(package_due(start, i, count, pacing));
+        pass_gate(pacing, sn, i, count);
         const bool last = i + 1 == count;
         if (i == 0) first_handed = Clock::now();
         if (last) last_handed = Clock::now();

@@ -109,6 +109,7 @@ UtteranceOutcome CurlSingleClient::run(const Utterance& utterance, const CodecSe
     Clock::time_point first_handed, last_handed;
     for (size_t i = 0; i < count && outcome.error.empty(); ++i) {
         std::this_thread::sleep_until(package_due(start, i, count, pacing));
+        pass_gate(pacing, sn, i, count);
         const bool last = i + 1 == count;
         if (i == 0) first_handed = Clock::now();
         if (last) last_handed = Clock::now();

@@ -164,6 +164,7 @@ UtteranceOutcome DecoderClient::run(const Utterance& utterance, const CodecSetti
     Clock::time_point first_handed, last_handed;
     for (size_t i = 0; i < count; ++i) {
         std::this_thread::sleep_until(package_due(start, i, count, pacing));
+        pass_gate(pacing, sn, i, count);
         if (i == 0) first_handed = Clock::now();
         const std::string& pcm = utterance.packages[i];
         vxs::MessagePtr data = vxs::Message::make(vxs::DEC_CMD_DATA);

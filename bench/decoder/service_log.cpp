@@ -10,6 +10,7 @@ using Marks = ServiceLogFollower::Marks;
 
 // The record type byte of a final result, as the service logs it.
 constexpr double kFinalRecordType = 0xF1;
+constexpr double kPartialRecordType = 0xF0;
 
 std::string string_member(const cJSON* line, const char* name) {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(line, name);
@@ -27,15 +28,23 @@ void note_event(const cJSON* line, Marks* marks) {
     if (event == "packet") {
         const std::string type = string_member(line, "type");
         if (type == "audio" && marks->first_audio < 0) marks->first_audio = t;
-        if (type == "audio") marks->last_audio = t;
+        if (type == "audio") {
+            marks->last_audio = t;
+            ++marks->audio_packets;
+            marks->partial_since_last_audio = false;
+        }
         if (type == "finish") marks->finish_packet = t;
     } else if (event == "record_sent") {
-        if (number_member(line, "type_byte", 0) == kFinalRecordType && marks->final_record < 0) marks->final_record = t;
+        const double type = number_member(line, "type_byte", 0);
+        if (type == kFinalRecordType && marks->final_record < 0) marks->final_record = t;
+        if (type == kPartialRecordType) marks->partial_since_last_audio = true;
     } else if (event == "request") {
         if (marks->first_request < 0) marks->first_request = t;
         if (number_member(line, "idx", 0) < 0) marks->last_request = t;
     } else if (event == "answer") {
-        if (number_member(line, "idx", 0) < 0) marks->last_answer = t;
+        const double idx = number_member(line, "idx", 0);
+        if (idx < 0) marks->last_answer = t;
+        if (idx > marks->highest_answered) marks->highest_answered = static_cast<int>(idx);
     }
 }
 
@@ -79,6 +88,18 @@ void ServiceLogFollower::read_new_lines() {
         cJSON_Delete(line);
     }
     m_partial_line.erase(0, start);
+}
+
+bool ServiceLogFollower::has_taken(const std::string& sn, bool chunked, size_t packages, bool* done) const {
+    auto found = m_marks.find(sn);
+    if (found == m_marks.end()) return false;
+    const Marks& marks = found->second;
+    if (!chunked) {
+        *done = true;
+        return marks.highest_answered >= static_cast<int>(packages);
+    }
+    *done = marks.audio_packets == packages && marks.partial_since_last_audio;
+    return marks.audio_packets >= packages;
 }
 
 bool ServiceLogFollower::share(const std::string& sn, ServiceShare* share) const {

@@ -53,7 +53,17 @@ public:
         double first_request = -1;
         double last_request = -1;
         double last_answer = -1;
+        size_t audio_packets = 0;
+        bool partial_since_last_audio = false;  // the service is done with that packet
+        int highest_answered = 0;  // largest positive idx answered
     };
+
+    // True once the service has taken `packages` audio packets of a chunked
+    // utterance, or answered piece `packages` of a single-request one (it
+    // takes pieces in order). `done` tells whether it is known to be through
+    // with them: always for pieces; for packets only when a partial result
+    // followed the last (it is logged as taken before it is decoded).
+    bool has_taken(const std::string& sn, bool chunked, size_t packages, bool* done) const;
 
 private:
     std::string m_path;

@@ -9,6 +9,7 @@
 #define VXS_BENCH_DECODER_UTTERANCE_CLIENT_H
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "bench_audio.h"
@@ -18,12 +19,21 @@ namespace decbench {
 using Clock = std::chrono::steady_clock;
 
 // When packages are handed over: one every `interval` from the start, and the
-// last one `settle` later still, so that the service has caught up with the
+// last one `settle` later still and, when there is a gate, only once the gate
+// let it through. Both are there so that the service has caught up with the
 // earlier audio and the timed span holds only the end of the utterance.
 struct Pacing {
-    std::chrono::milliseconds interval{30};
-    std::chrono::milliseconds settle{250};
+    std::chrono::milliseconds interval{20};
+    std::chrono::milliseconds settle{0};
+    // Called with the serial number and the number of packages before the
+    // last; returns when the last may go.
+    std::function<void(const std::string& sn, size_t earlier_packages)> before_last;
 };
+
+// Waits for the gate, if any, before the last of `count` packages.
+inline void pass_gate(const Pacing& pacing, const std::string& sn, size_t index, size_t count) {
+    if (index + 1 == count && pacing.before_last) pacing.before_last(sn, count - 1);
+}
 
 struct UtteranceOutcome {
     bool ok = false;
