@@ -70,6 +70,10 @@ const char* noiseName(Noise kind) {
         case Noise::Hum: return "hum";
         case Noise::Tone: return "tone";
         case Noise::Clicks: return "clicks";
+        case Noise::Impulses:
+            return "impulses";
+        case Noise::Knocks:
+            return "knocks";
     }
     return "?";
 }
@@ -99,7 +103,28 @@ std::vector<double> rawNoise(Noise kind, size_t samples, int sampleRate, uint32_
                 x[i] = std::sin(2 * pi * 50 * t) + 0.5 * std::sin(2 * pi * 150 * t) + 0.3 * std::sin(2 * pi * 250 * t);
                 break;
             case Noise::Tone: x[i] = std::sin(2 * pi * 1000 * t); break;
-            case Noise::Clicks: x[i] = 0; break;
+            case Noise::Clicks:
+            case Noise::Impulses:
+            case Noise::Knocks:
+                x[i] = 0;
+                break;
+        }
+    }
+    std::uniform_int_distribution<size_t> anywhere(0, samples - 1);
+    if (kind == Noise::Impulses) {  // about three single-sample spikes a second, either sign
+        for (size_t k = 0; k < 3 * samples / static_cast<size_t>(sampleRate); ++k) {
+            x[anywhere(rng)] += (rng() & 1) ? 1.0 : -1.0;
+        }
+    }
+    if (kind == Noise::Knocks) {  // about two knocks a second: 30 ms of low-passed noise, decaying
+        const size_t length = static_cast<size_t>(sampleRate) * 3 / 100;
+        for (size_t k = 0; k < 2 * samples / static_cast<size_t>(sampleRate); ++k) {
+            const size_t at = anywhere(rng);
+            double smooth = 0;
+            for (size_t j = 0; j < length && at + j < samples; ++j) {
+                smooth = 0.8 * smooth + gauss(rng);
+                x[at + j] += smooth * std::exp(-static_cast<double>(j) / (0.006 * sampleRate));
+            }
         }
     }
     if (kind == Noise::Clicks) {  // about ten decaying clicks a second

@@ -16,7 +16,7 @@ std::vector<int16_t> readPcm(const std::string& path);
 // 16 kHz -> 8 kHz (whole 80-sample blocks; a partial last block is dropped).
 std::vector<int16_t> to8k(const std::vector<int16_t>& pcm16k);
 
-enum class Noise { White, Pink, Brown, Hum, Tone, Clicks };
+enum class Noise { White, Pink, Brown, Hum, Tone, Clicks, Impulses, Knocks };
 const char* noiseName(Noise kind);
 
 // `samples` of noise with an RMS level of `dbfs` (0 dBFS = 32768), clipped to 16 bits.

@@ -3,7 +3,8 @@
 Everything comes from Debian packages or is generated here, deterministically:
 real speech from pocketsphinx-testdata, synthetic speech from espeak-ng in
 several voices, rates and languages, and non-speech from sox (white, pink and
-brown noise, hum, tones) plus clicks and silence. Speech is mixed with noise at
+brown noise, hum, tones) plus clicks, impulses, short noise bursts and silence.
+Speech is mixed with noise at
 several signal-to-noise ratios and written at 16 and 8 kHz.
 
 Frame labels come from the energy of the clean speech, frame for frame on the
@@ -89,7 +90,14 @@ VOICES = {
     "de": ["de", "de+f3"], "fr": ["fr-fr", "fr-fr+f2"], "es": ["es", "es-419+f3"], "it": ["it", "it+m4"],
     "pt": ["pt", "pt+f4"], "nl": ["nl"], "pl": ["pl+m2"], "sv": ["sv+f1"], "cs": ["cs"],
 }
-NOISES = ["white", "pink", "brown", "hum", "tone", "clicks", "silence"]
+NOISES = ["white", "pink", "brown", "hum", "mains", "tone", "clicks", "impulses", "bursts", "silence"]
+# Noises mixed under speech. Mains hum is left out: pauses inside an utterance
+# are labelled speech, and with a hum that never changes under them the
+# network learns to keep calling a hum speech once speech has been heard.
+MIX_NOISES = [kind for kind in NOISES if kind != "mains"]
+# Sparse, sudden sounds: the non-speech nearest to a speech onset, and the
+# loudest non-speech a microphone picks up (taps, knocks, relays, plosive pops).
+CLICK_LIKE = ["clicks", "impulses", "bursts"]
 
 
 def run(cmd):
@@ -146,22 +154,53 @@ def runs(labels):
     return list(zip(edges[0::2], edges[1::2]))
 
 
-def speech_labels(clean, floor_margin=15.0, peak_margin=35.0):
+def extend_ends(labels, e, threshold):
+    """Carries each run of speech on past its end while the energy stays above
+    `threshold`: a word's last sound (a final consonant, a fading vowel) is
+    quieter than its core but still belongs to it."""
+    out = labels.copy()
+    for _, end in runs(labels):
+        f = end
+        while f < len(e) and not out[f] and e[f] > threshold:
+            out[f] = 1
+            f += 1
+    return out
+
+
+SPEECH_BAND_LOW_HZ = 100.0
+
+
+def speech_band(x):
+    """x without its content below SPEECH_BAND_LOW_HZ: DC drift, rumble and the
+    puff of a breath on the microphone carry energy there but no speech (and
+    the detector, which sees 62-3800 Hz after pre-emphasis, hardly sees them)."""
+    spectrum = np.fft.rfft(x)
+    spectrum[np.fft.rfftfreq(len(x), 1.0 / RATE) < SPEECH_BAND_LOW_HZ] = 0.0
+    return np.fft.irfft(spectrum, len(x))
+
+
+def speech_labels(clean, floor_margin=15.0, peak_margin=35.0, tail_floor_margin=12.0, tail_peak_margin=45.0):
     """Per-frame speech labels of a clean (or nearly clean) recording.
 
-    A frame is speech when its energy is floor_margin dB above the recording's
-    floor and within peak_margin dB of its loudest frame; gaps up to 150 ms
-    (stop closures, short breaks between words) are closed and blips under
-    50 ms dropped. These are both the network's targets and the reference of
-    the evaluation.
+    Energies are those of the speech band (see speech_band), so that a
+    rumble or a breath puff after the last word is not taken for its ending.
+    Speech starts where a frame's energy is floor_margin dB above the
+    recording's floor and within peak_margin dB of its loudest frame; once
+    started it lasts while the energy stays tail_floor_margin dB above the
+    floor and within tail_peak_margin dB of the peak (hysteresis: faint word
+    endings stay speech, while a faint sound alone never starts any). Gaps up
+    to 150 ms (stop closures, short breaks between words) are closed and blips
+    under 50 ms dropped. These are both the network's targets and the
+    reference of the evaluation.
     """
-    e = frame_energies_db(clean)
-    if len(e) == 0:
+    if len(clean) < FRAME_WINDOW:
         return np.zeros(0, np.uint8)
+    e = frame_energies_db(speech_band(clean))
     floor = np.percentile(e, 10)
     threshold = max(floor + floor_margin, e.max() - peak_margin)
-    labels = (e > threshold).astype(np.uint8)
-    return drop_islands(close_gaps(labels, 15), 5)
+    tail_threshold = max(floor + tail_floor_margin, e.max() - tail_peak_margin)
+    labels = drop_islands(close_gaps((e > threshold).astype(np.uint8), 15), 5)
+    return close_gaps(extend_ends(labels, e, tail_threshold), 15)
 
 
 # ---------------------------------------------------------------- sources
@@ -218,6 +257,12 @@ def make_noise(work, kind, n, rng, cache):
         return rng.normal(0.0, 1.0, n) * 0.01
     if kind == "clicks":
         return clicks(n, rng)
+    if kind == "impulses":
+        return impulses(n, rng)
+    if kind == "bursts":
+        return bursts(n, rng)
+    if kind == "mains":
+        return mains_hum(n, rng)
     else:
         if kind not in cache:
             cache[kind] = sox_noise(work, kind, 60, "src")
@@ -250,6 +295,72 @@ def clicks(n, rng):
     if rng.random() < 0.5:
         shape *= np.cos(2 * np.pi * rng.uniform(300.0, 4000.0) / RATE * t)
     x = np.convolve(x, shape)[:n]
+    return x / (np.sqrt(np.mean(x ** 2)) + 1e-9)
+
+
+def mains_hum(n, rng):
+    """Mains hum at unit RMS: 50 or 60 Hz and its first harmonics as pure
+    sines, with random weights and phases (the buzz of a ground loop is a few
+    strong low harmonics, much like the low end of a voiced sound)."""
+    t = np.arange(n) / RATE
+    base = 50.0 if rng.random() < 0.5 else 60.0
+    x = np.zeros(n)
+    for h in range(1, 8):
+        weight = rng.uniform(0.0, 1.0) * (1.0 if h <= 3 else 0.3)
+        x += weight * np.sin(2 * np.pi * base * h * t + rng.uniform(0, 2 * np.pi))
+    return x / (np.sqrt(np.mean(x ** 2)) + 1e-9)
+
+
+def starting_on_event(x, rng):
+    """x cut to start up to 10 ms before its first loud sample, so that a
+    stream opens on a click or a burst."""
+    loud = np.flatnonzero(np.abs(x) > 0.1 * (np.abs(x).max() + 1e-9))
+    if len(loud) == 0:
+        return x
+    start = max(0, int(loud[0]) - int(rng.integers(0, RATE // 100)))
+    return x[start:]
+
+
+def sudden_events(n, rng, per_second_range):
+    """Onset positions of sparse events, 'per_second' drawn log-uniformly so
+    that rare and dense trains are equally common."""
+    lo, hi = np.log(per_second_range[0]), np.log(per_second_range[1])
+    per_second = np.exp(rng.uniform(lo, hi))
+    count = max(1, int(round(n / RATE * per_second)))
+    return np.sort(rng.integers(0, n, count))
+
+
+def impulses(n, rng):
+    """Impulse trains at unit RMS, 0.3 to 40 a second: single-sample spikes up
+    to a few-sample pulses, one polarity or both, with a wide spread of
+    heights (clipped at high levels, they become the flat-topped pulses of an
+    overloaded input)."""
+    x = np.zeros(n)
+    pos = sudden_events(n, rng, (0.3, 40.0))
+    width = int(rng.integers(1, 9))
+    signs = np.ones(len(pos)) if rng.random() < 0.5 else rng.choice([-1.0, 1.0], len(pos))
+    heights = signs * 10 ** rng.uniform(-1.5, 0.0, len(pos))
+    for p, h in zip(pos, heights):
+        x[p:p + width] += h
+    return x / (np.sqrt(np.mean(x ** 2)) + 1e-9)
+
+
+def bursts(n, rng):
+    """Short noise bursts at unit RMS, 0.3 to 12 a second, each 3 to 80 ms of
+    white noise under a fast attack and an exponential decay, low-passed by a
+    varying amount (knocks, a dropped object, a rustle on the microphone)."""
+    x = np.zeros(n)
+    pos = sudden_events(n, rng, (0.3, 12.0))
+    smoothing = rng.uniform(0.0, 0.95)  # one-pole low-pass: 0 keeps the burst white
+    for p in pos:
+        length = int(rng.uniform(0.003, 0.08) * RATE)
+        t = np.arange(length)
+        envelope = (1.0 - np.exp(-t / rng.uniform(1.0, 40.0))) * np.exp(-t / (length * rng.uniform(0.15, 0.6)))
+        burst = rng.normal(0.0, 1.0, length)
+        for k in range(1, length):
+            burst[k] += smoothing * burst[k - 1]
+        end = min(n, p + length)
+        x[p:end] += (burst * envelope)[:end - p] * 10 ** rng.uniform(-1.0, 0.0)
     return x / (np.sqrt(np.mean(x ** 2)) + 1e-9)
 
 

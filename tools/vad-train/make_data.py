@@ -10,6 +10,7 @@ WORK_DIR/heldout/manifest.txt    one line each: raw rate condition labels senten
 """
 
 import os
+import shutil
 import sys
 
 import numpy as np
@@ -18,7 +19,9 @@ import corpus
 
 SEED = 20261211
 TRAIN_STREAMS = 260
-TRAIN_NOISE_STREAMS = 240
+TRAIN_NOISE_STREAMS = 480
+TRAIN_ONSET_STREAMS = 4000
+ONSET_COPIES = 4
 TRAIN_SNRS = [None, None, 30, 20, 15, 10, 5, 0, -5]
 HELDOUT_CONDITIONS = [("clean", None), ("10dB", 10), ("0dB", 0)]
 HELDOUT_NOISES = ["white", "pink", "brown", "hum", "clicks"]
@@ -61,19 +64,43 @@ def make_train(work, sources, dump_tool, rng, cache):
         utts = [sources[int(rng.integers(0, len(sources)))][1] for _ in range(count)]
         clean, labels, _ = corpus.compose(utts, rng, (0.15, 1.5))
         snr = TRAIN_SNRS[int(rng.integers(0, len(TRAIN_SNRS)))]
-        kind = corpus.NOISES[int(rng.integers(0, len(corpus.NOISES)))]
+        kind = corpus.MIX_NOISES[int(rng.integers(0, len(corpus.MIX_NOISES)))]
         x = corpus.mix(clean, labels, kind, snr, rng.uniform(-38, -12), rng, work, cache)
         rate = 16000 if rng.random() < 0.5 else 8000
         save_stream(directory, index, x, labels, rate, dump_tool, keep_raw=False)
         index += 1
-    # Clicks get a fourfold share: a click train is the non-speech nearest to speech onsets.
-    kinds = corpus.NOISES + ["clicks"] * 3
+    # Click-like sounds get a fourfold share (a click train is the non-speech
+    # nearest to speech onsets) and reach full scale (clipped, as an
+    # overloaded input is); steady noise stays below -6 dBFS. Half the streams
+    # are loud (-30 dBFS and up): a loud noise that starts abruptly, as at the
+    # start of a stream, looks most like the onset of speech.
+    kinds = corpus.NOISES + corpus.CLICK_LIKE * 3
     for k in range(TRAIN_NOISE_STREAMS):
         kind = kinds[k % len(kinds)]
-        x = corpus.noise_only(kind, rng.uniform(4, 8), rng.uniform(-75, -6), rng, work, cache)
-        rate = 16000 if k % 2 == 0 else 8000
+        top = 0.0 if kind in corpus.CLICK_LIKE else -6.0
+        level = rng.uniform(-75, top) if rng.random() < 0.5 else rng.uniform(-30, top)
+        x = corpus.noise_only(kind, rng.uniform(4, 8), level, rng, work, cache)
+        rate = 16000 if (k + k // len(kinds)) % 2 == 0 else 8000  # each kind at both rates
         save_stream(directory, index, x, np.zeros(0, np.uint8), rate, dump_tool, keep_raw=False)
         index += 1
+    # Short streams that open on noise: the first frames of a stream see the
+    # down-sampler start and a context filled with the first frame, a sudden
+    # onset that only these teach the network to tell from speech.
+    onset_kinds = kinds + corpus.CLICK_LIKE * 3
+    for k in range(TRAIN_ONSET_STREAMS):
+        kind = onset_kinds[k % len(onset_kinds)]
+        top = 0.0 if kind in corpus.CLICK_LIKE else -6.0
+        x = corpus.noise_only(kind, rng.uniform(0.08, 0.2), rng.uniform(-40, top), rng, work, cache)
+        if kind in corpus.CLICK_LIKE:
+            x = corpus.starting_on_event(x, rng)
+        rate = 16000 if (k + k // len(onset_kinds)) % 2 == 0 else 8000
+        save_stream(directory, index, x, np.zeros(0, np.uint8), rate, dump_tool, keep_raw=False)
+        # Each counts several times: one stream teaches only its first frames.
+        for copy in range(1, ONSET_COPIES):
+            for suffix in (".f32", ".lab"):
+                shutil.copyfile(os.path.join(directory, "%04d%s" % (index, suffix)),
+                                os.path.join(directory, "%04d%s" % (index + copy, suffix)))
+        index += ONSET_COPIES
 
 
 def make_heldout(work, sources, dump_tool, rng, cache):

@@ -72,7 +72,7 @@ const int kLanes = 4;
 const int kVectorsPerPass = 4;
 static_assert(kBlock % (kLanes * kVectorsPerPass) == 0, "whole passes per block");
 
-__attribute__((target_clones("avx2", "default")))
+__attribute__((target_clones("arch=x86-64-v3", "default"), optimize("fp-contract=fast")))
 void feedForwardBlock(const double* xs, const double* b, double* ff) {
     for (int n = 0; n < kBlock; n += kLanes * kVectorsPerPass) {
         Double4 acc[kVectorsPerPass];
