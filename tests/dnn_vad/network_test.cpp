@@ -32,6 +32,31 @@ TEST(VectorMath, FastExponentialAndSigmoidValues) {
     EXPECT_NEAR(out[3], 0.0f, 1e-30);
 }
 
+// The sigmoid runs four values at a time; every output must equal the
+// one-value formula, whatever the length and wherever an out-of-range value
+// or a NaN falls.
+TEST(VectorMath, SigmoidEqualsTheOneValueFormulaAtEveryPosition) {
+    std::vector<float> in;
+    for (int i = 0; i < 23; ++i) in.push_back(static_cast<float>(i) * 0.73f - 8.0f);
+    in[5] = 701.0f;
+    in[10] = -750.0f;
+    in[17] = std::nanf("");
+    for (size_t n = 0; n <= in.size(); ++n) {
+        std::vector<float> out(n, -1.0f);
+        qn_fe_sigmoid_vf_vf(static_cast<int>(n), in.data(), out.data());
+        for (size_t i = 0; i < n; ++i) {
+            const double y = -static_cast<double>(in[i]);
+            const double e = (y > -700.0 && y < 700.0) ? fexp(y) : std::exp(y);
+            const float expected = static_cast<float>(1.0 / (1.0 + e));
+            if (std::isnan(expected)) {
+                EXPECT_TRUE(std::isnan(out[i])) << n << " values, value " << i;
+            } else {
+                EXPECT_EQ(out[i], expected) << n << " values, value " << i;
+            }
+        }
+    }
+}
+
 TEST(VectorMath, SoftmaxVariants) {
     const float equal[9] = {3, 3, 3, 3, 3, 3, 3, 3, 3};
     float out[9];
