@@ -4,10 +4,12 @@
 // the client's alone) and times, per utterance, the span from handing over
 // the last package to receiving the final result, for the library's chunked
 // and single-request decoders and for minimal plain-libcurl clients that
-// send the same bytes. The service's own share of that span, read from its
-// utterance log, is subtracted; what remains is client-side time (library or
-// plain client, plus loopback transport). Then the process CPU time per
-// second of audio for each codec, packages handed over in real time.
+// send the same bytes. The last package is held back until the service's
+// log (read as it grows) shows it took the earlier ones, so the span starts
+// on an idle service; the service's own share of the span, from the same
+// log, is subtracted, and what remains is client-side time (library or plain
+// client, plus loopback transport). Then the process CPU time per second of
+// audio for each codec, packages handed over in real time.
 //
 // Usage: bench_decoder [--utterances N (50)] [--cpu-utterances M (1)]
 //                      [--interval-ms MS (20)] [--settle-ms MS (0)]
