@@ -192,7 +192,7 @@ int main() {
     const double execute_median = median_ms(execute_samples);
     const double reused_median = median_ms(reused_samples);
     std::printf("%d sequential HTTPS POSTs of %zu bytes to %s\n", kRequests, kBodyBytes, url.c_str());
-    std::printf("execute (new transfer each):      median %.3f ms\n", execute_median);
+    std::printf("execute (pooled connections):     median %.3f ms\n", execute_median);
     std::printf("libcurl, one reused easy handle:  median %.3f ms\n", reused_median);
     std::printf("ratio execute / reused:           %.2f\n", execute_median / reused_median);
     std::printf("fresh handles, shared connection cache: median %.3f ms (ratio to reused %.2f)\n",

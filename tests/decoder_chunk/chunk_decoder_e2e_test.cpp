@@ -2,6 +2,7 @@
 // goforward.raw recognised in every codec and rate, each fault the service
 // can inject into the chunked protocol, and a retried utterance whose first
 // attempt finds nobody listening.
+#include <ostream>
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
@@ -162,6 +163,8 @@ struct CodecCase {
     int compression;
     int rate;
 };
+// Test names carry the case name; gtest would otherwise print raw bytes.
+void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
 
 class Recognition : public ChunkDecoderEndToEnd, public ::testing::WithParamInterface<CodecCase> {};
 
@@ -214,6 +217,7 @@ struct FaultCase {
     int16_t other_code = 0;
     const char* other_text = "";
 };
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class Fault : public ChunkDecoderEndToEnd, public ::testing::WithParamInterface<FaultCase> {};
 

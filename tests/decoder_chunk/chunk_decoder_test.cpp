@@ -3,6 +3,7 @@
 // framed on the way down, every way an utterance ends in an error, cancel
 // during an address resolution, and the retry through the cached and backup
 // addresses.
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -187,6 +188,8 @@ struct EndingCase {
     const char* text;  // "" : not compared
     int results_before;
 };
+// Test names carry the case name; gtest would otherwise print raw bytes.
+void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 
 class DownloadEnding : public ChunkDecoder, public ::testing::WithParamInterface<EndingCase> {};
 
@@ -272,6 +275,7 @@ struct CommandErrorCase {
     const char* text;
     bool begins;
 };
+void PrintTo(const CommandErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class CommandError : public ChunkDecoder, public ::testing::WithParamInterface<CommandErrorCase> {};
 
@@ -315,6 +319,7 @@ struct FallbackCase {
     int package_bytes;
     char header_byte;
 };
+void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
 
 class SettingFallback : public ChunkDecoder, public ::testing::WithParamInterface<FallbackCase> {};
 
@@ -366,6 +371,7 @@ struct CancelCase {
     bool has_user_cancel;
     bool user_cancel;
 };
+void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.name; }
 
 class CancelKind : public ChunkDecoder, public ::testing::WithParamInterface<CancelCase> {};
 
@@ -552,6 +558,7 @@ struct RetryCase {
     bool backup_is_server;    // else the backup is dead too
     bool recovers;
 };
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
 
 class Retry : public ChunkDecoder, public ::testing::WithParamInterface<RetryCase> {};
 

@@ -1,5 +1,6 @@
 // The single-request decoder driven directly: a context, a recorder as the
 // callback module, and a loopback server that answers by package index.
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -240,6 +241,8 @@ struct SizeCase {
     int package_bytes;
     int frame_bytes;
 };
+// Test names carry the case name; gtest would otherwise print raw bytes.
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.name; }
 
 class PackageSizes : public SingleDecoderTest, public ::testing::WithParamInterface<SizeCase> {};
 
@@ -278,6 +281,7 @@ struct OrderCase {
     std::vector<std::pair<int, size_t>> releases;
     std::vector<std::string> expected;  // data and finish events, in order
 };
+void PrintTo(const OrderCase& c, std::ostream* os) { *os << c.name; }
 
 class AnswerOrder : public SingleDecoderTest, public ::testing::WithParamInterface<OrderCase> {};
 
@@ -407,6 +411,7 @@ struct StartFailure {
     const char* desc;
     bool begins;
 };
+void PrintTo(const StartFailure& c, std::ostream* os) { *os << c.name; }
 
 class StartFailures : public SingleDecoderTest,
                       public ::testing::WithParamInterface<StartFailure> {};
@@ -442,6 +447,7 @@ struct CancelCase {
     bool user;
     int expected_negative;  // 0: no negative package
 };
+void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.name; }
 
 class Cancel : public SingleDecoderTest, public ::testing::WithParamInterface<CancelCase> {};
 

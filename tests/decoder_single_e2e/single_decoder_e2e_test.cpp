@@ -2,6 +2,7 @@
 // and both rates, against the reference service on loopback; and every fault
 // the service can inject into single requests, each ending the utterance with
 // one "dec.callback.finish" of the expected domain and code.
+#include <ostream>
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
@@ -242,6 +243,8 @@ struct SpeechCase {
     int rate;
     const char* ptc;
 };
+// Test names carry the case name; gtest would otherwise print raw bytes.
+void PrintTo(const SpeechCase& c, std::ostream* os) { *os << c.name; }
 
 class Recognition : public E2E, public ::testing::WithParamInterface<SpeechCase> {};
 
@@ -302,6 +305,7 @@ struct FaultCase {
     int16_t code;
     const char* desc;  // "" when the text is not fixed
 };
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class Faults : public E2E, public ::testing::WithParamInterface<FaultCase> {};
 
