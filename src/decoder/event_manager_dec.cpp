@@ -10,6 +10,7 @@
 #include "core/log.h"
 #include "core/time_util.h"
 #include "decoder/asr_response.h"
+#include "decoder/decoder_message_keys.h"
 #include "decoder/request_keys.h"
 #include "net/http_request_maker.h"
 #include "threads/global_thread_pool.h"
@@ -29,16 +30,17 @@ using Threads::newMethodTask;
 using Threads::Synchronization::AppLock;
 using Threads::Synchronization::AppMutex;
 
+using DecoderMessageKeys::kDescription;
+using DecoderMessageKeys::kError;
+using DecoderMessageKeys::kFrameSize;
+using DecoderMessageKeys::kLast;
+using DecoderMessageKeys::kLog;
+using DecoderMessageKeys::kPackageSize;
+using DecoderMessageKeys::kResult;
+using DecoderMessageKeys::kUserCancel;
+
 namespace {
 
-const char* const kLastKey = "last.bool";
-const char* const kUserCancelKey = "user_cancel_bool";
-const char* const kPackageSizeKey = "audio_package_size.int";
-const char* const kFrameSizeKey = "encoder_frame_size.int";
-const char* const kResultKey = "result.vxs_shared_ptr<ASRResult>";
-const char* const kErrorKey = "error.int32_t";
-const char* const kDescriptionKey = "desc.string";
-const char* const kLogKey = "log.string";
 const char* const kNegativeIdxKey = "NEGATIVE_IDX_FOR_MANAGER_DEC";
 const char* const kNegativeUrlKey = "NEGATIVE_URL_FOR_MANAGER_DEC";
 
@@ -355,9 +357,8 @@ void EventManagerDec::stopRunning() {
 
 void EventManagerDec::postBegin() {
     MessagePtr begin = Message::make(DEC_CALLBACK_BEGIN);
-    (*begin->params)[kPackageSizeKey] = paramBase::box<int>(m_audioPackageSizeBytes);
-    (*begin->params)[kFrameSizeKey] =
-        paramBase::box<int>(m_AudioEncoder->getEncoderFrameSize_bytes());
+    (*begin->params)[kPackageSize] = paramBase::box<int>(m_audioPackageSizeBytes);
+    (*begin->params)[kFrameSize] = paramBase::box<int>(m_AudioEncoder->getEncoderFrameSize_bytes());
     post(m_callback, begin, 0);
 }
 
@@ -386,7 +387,7 @@ void EventManagerDec::processData(EventManagerDecPtr& self, const MessagePtr& me
 
 bool EventManagerDec::nextPackage(const Message& message, PackageBuild& build) {
     if (!m_isRunning || lastIdx < 0 || cancelPending() || !m_startMessage) return false;
-    const paramBase* last = message.params ? findParam(*message.params, kLastKey) : nullptr;
+    const paramBase* last = message.params ? findParam(*message.params, kLast) : nullptr;
     lastIdx = (last && last->valueBool()) ? -(lastIdx + 1) : lastIdx + 1;
     build.idx = lastIdx;
     build.generation = m_generation;
@@ -719,7 +720,7 @@ void EventManagerDec::deliverInOrder() {
             return;
         }
         MessagePtr data = Message::make(DEC_CALLBACK_DATA);
-        (*data->params)[kResultKey] = paramBase::box<vxs_shared_ptr<ASRResult>>(result);
+        (*data->params)[kResult] = paramBase::box<vxs_shared_ptr<ASRResult>>(result);
         post(m_callback, data, 0);
     }
 }
@@ -765,7 +766,7 @@ void EventManagerDec::cancel(const MessagePtr& message) {
     m_cur_global_key.clear();
     if (m_AudioQueue) m_AudioQueue->reset();
 
-    const paramBase* flag = message->params ? findParam(*message->params, kUserCancelKey) : nullptr;
+    const paramBase* flag = message->params ? findParam(*message->params, kUserCancel) : nullptr;
     const bool userCancel = flag && flag->valueBool();
     VXS_LOG_INFO("[EventManagerDec::cancel]user_cancel - %s", userCancel ? "true" : "false");
 
@@ -856,15 +857,15 @@ void EventManagerDec::send_negative_pkg(vxs_shared_ptr_base* parameter) {
 void EventManagerDec::post_error_message(int16_t errorClass, int16_t code,
                                          const std::string& description) {
     MessagePtr finish = Message::make(DEC_CALLBACK_FINISH);
-    (*finish->params)[kErrorKey] = paramBase::box<int32_t>(encode_error(errorClass, code));
-    (*finish->params)[kDescriptionKey] = paramBase::box<std::string>(description);
+    (*finish->params)[kError] = paramBase::box<int32_t>(encode_error(errorClass, code));
+    (*finish->params)[kDescription] = paramBase::box<std::string>(description);
     post(m_callback, finish, 0);
 }
 
 void EventManagerDec::post_log_message(const std::string& line) {
     if (!m_enableFeedback) return;
     MessagePtr log = Message::make(DEC_CALLBACK_LOG);
-    (*log->params)[kLogKey] = paramBase::box<std::string>(line);
+    (*log->params)[kLog] = paramBase::box<std::string>(line);
     post(m_callback, log, 0);
 }
 

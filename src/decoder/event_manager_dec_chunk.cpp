@@ -12,6 +12,7 @@
 #include "decoder/asr_response.h"
 #include "decoder/asr_result.h"
 #include "decoder/asr_server_ip.h"
+#include "decoder/decoder_message_keys.h"
 #include "decoder/download_record.h"
 #include "decoder/request_keys.h"
 #include "net/http_request.h"
@@ -28,16 +29,16 @@ using Networking::vxs_HttpRequest;
 using Networking::vxs_HttpResponse;
 using Threads::Synchronization::AppLock;
 
-namespace {
+using DecoderMessageKeys::kDescription;
+using DecoderMessageKeys::kError;
+using DecoderMessageKeys::kFrameSize;
+using DecoderMessageKeys::kLast;
+using DecoderMessageKeys::kLog;
+using DecoderMessageKeys::kPackageSize;
+using DecoderMessageKeys::kResult;
+using DecoderMessageKeys::kUserCancel;
 
-const char* const kLastKey = "last.bool";
-const char* const kUserCancelKey = "user_cancel_bool";
-const char* const kPackageSizeKey = "audio_package_size.int";
-const char* const kFrameSizeKey = "encoder_frame_size.int";
-const char* const kResultKey = "result.vxs_shared_ptr<ASRResult>";
-const char* const kErrorKey = "error.int32_t";
-const char* const kDescriptionKey = "desc.string";
-const char* const kLogKey = "log.string";
+namespace {
 
 constexpr int kResolveTimeLimitMs = 15000;
 // A package longer than this is a configuration mistake, not a request for a
@@ -271,9 +272,8 @@ bool EventManagerDecChunk::prepareEncoder() {
 
 void EventManagerDecChunk::postBegin() {
     MessagePtr begin = Message::make(DEC_CALLBACK_BEGIN);
-    (*begin->params)[kPackageSizeKey] = paramBase::box<int>(m_audioPackageSizeBytes);
-    (*begin->params)[kFrameSizeKey] =
-        paramBase::box<int>(m_AudioEncoder->getEncoderFrameSize_bytes());
+    (*begin->params)[kPackageSize] = paramBase::box<int>(m_audioPackageSizeBytes);
+    (*begin->params)[kFrameSize] = paramBase::box<int>(m_AudioEncoder->getEncoderFrameSize_bytes());
     post(m_callback, begin, 0);
 }
 
@@ -459,7 +459,7 @@ void EventManagerDecChunk::processData(vxs_shared_ptr_base* parameter) {
                       message->length);
         if (!m_isRunning) return;
     }
-    const paramBase* last = findParam(*message->params, kLastKey);
+    const paramBase* last = findParam(*message->params, kLast);
     if (last && last->valueBool()) sendFinishPacket();
 }
 
@@ -567,7 +567,7 @@ void EventManagerDecChunk::cancel(vxs_shared_ptr_base* parameter) {
     const ParamMapPtr params =
         command && command->getPTR() ? (*command)->message->params : ParamMapPtr();
     if (params) {
-        if (const paramBase* flag = findParam(*params, kUserCancelKey)) {
+        if (const paramBase* flag = findParam(*params, kUserCancel)) {
             userCancel = flag->valueBool();
             VXS_LOG_INFO("[EventManagerDecChunk::cancel]user_cancel - %s",
                          userCancel ? "true" : "false");
@@ -785,7 +785,7 @@ bool EventManagerDecChunk::handleRecord(const uint8_t* record, uint32_t size) {
     }
     if (result->get_type() == EVR_RESULT_TYPE_END) m_has_chunk_end = true;
     MessagePtr data = Message::make(DEC_CALLBACK_DATA);
-    (*data->params)[kResultKey] = paramBase::box<vxs_shared_ptr<ASRResult>>(result);
+    (*data->params)[kResult] = paramBase::box<vxs_shared_ptr<ASRResult>>(result);
     post(m_callback, data, 0);
     return true;
 }
@@ -796,8 +796,8 @@ void EventManagerDecChunk::reportError(int16_t domain, int16_t code, const std::
     VXS_LOG_ERROR("[EventManagerDecChunk] error (%d, %d): %s", static_cast<int>(domain),
                   static_cast<int>(code), text.c_str());
     MessagePtr finish = Message::make(DEC_CALLBACK_FINISH);
-    (*finish->params)[kErrorKey] = paramBase::box<int32_t>(encode_error(domain, code));
-    (*finish->params)[kDescriptionKey] = paramBase::box<std::string>(text);
+    (*finish->params)[kError] = paramBase::box<int32_t>(encode_error(domain, code));
+    (*finish->params)[kDescription] = paramBase::box<std::string>(text);
     post(m_callback, finish, 0);
     finishUtterance(false);
 }
@@ -806,7 +806,7 @@ void EventManagerDecChunk::postLog(const std::string& text) {
     VXS_LOG_INFO("[EventManagerDecChunk] %s", text.c_str());
     if (!m_enableFeedback) return;
     MessagePtr log = Message::make(DEC_CALLBACK_LOG);
-    (*log->params)[kLogKey] = paramBase::box<std::string>(text);
+    (*log->params)[kLog] = paramBase::box<std::string>(text);
     post(m_callback, log, 0);
 }
 
