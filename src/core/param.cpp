@@ -80,4 +80,10 @@ std::string paramBase::valueString() const {
 
 ParamMapPtr newParamMap() { return ParamMapPtr(new ParamMap()); }
 
+const paramBase* findParam(const ParamMap& params, const char* key) {
+    auto found = params.find(key);
+    if (found == params.end() || !found->second.hasValue()) return nullptr;
+    return &found->second;
+}
+
 }  // namespace vxs

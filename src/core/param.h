@@ -162,6 +162,10 @@ typedef Memory::vxs_shared_ptr<ParamMap> ParamMapPtr;
 // A new, empty, shared parameter map.
 ParamMapPtr newParamMap();
 
+// The value stored under `key`, or null when the key is absent or holds an
+// empty box.
+const paramBase* findParam(const ParamMap& params, const char* key);
+
 }  // namespace vxs
 
 #endif  // VXS_CORE_PARAM_H

@@ -44,12 +44,6 @@ void failMissing(RequestBuildError& error, const char* key) {
 }
 
 // The entry under `key` when it holds a value, else null.
-const paramBase* findParam(const ParamMap& params, const char* key) {
-    auto found = params.find(key);
-    if (found == params.end() || !found->second.hasValue()) return nullptr;
-    return &found->second;
-}
-
 // A required entry; a missing one fails the build.
 const paramBase* requireParam(const ParamMap& params, const char* key, RequestBuildError& error) {
     const paramBase* value = findParam(params, key);

@@ -13,6 +13,7 @@
 #include "decoder/decoder_message_keys.h"
 #include "decoder/request_keys.h"
 #include "net/http_request_maker.h"
+#include "threads/dispatch_task.h"
 #include "threads/global_thread_pool.h"
 #include "threads/timer.h"
 
@@ -50,12 +51,6 @@ constexpr int kRequestWorkers = 3;
 // buffer of that size.
 constexpr int kMaxPackageMilliseconds = 60000;
 
-const paramBase* findParam(const ParamMap& params, const char* key) {
-    auto found = params.find(key);
-    if (found == params.end() || !found->second.hasValue()) return nullptr;
-    return &found->second;
-}
-
 std::string stringParam(const ParamMap& params, const char* key) {
     const paramBase* value = findParam(params, key);
     return value ? value->valueString() : std::string();
@@ -68,31 +63,6 @@ int absoluteIndex(int index) { return index < 0 ? -index : index; }
 std::string contentTypeHeader() {
     return std::string("multipart/form-data; boundary=") + ASR_REQUEST_CONTENT_BOUNDARY;
 }
-
-// A queue task that keeps only a weak reference to the module, so that queued
-// work never delays the module's destruction.
-class DecTask : public Threads::ASRDispatchTaskBase {
-  public:
-    typedef void (EventManagerDec::*Method)(vxs_shared_ptr_base* parameter);
-
-    DecTask(const vxs_weak_ptr<EventManagerDec>& module, Method method,
-            vxs_shared_ptr_base* parameter)
-        : ASRDispatchTaskBase(nullptr, parameter ? parameter->getRefPtr() : nullptr, nullptr),
-          m_module(module),
-          m_method(method) {
-        _releaseResourceAfterExecute = true;
-    }
-
-    void execute() override {
-        vxs_shared_ptr<EventManagerDec> module = m_module.getPTR();
-        if (EventManagerDec* object = module.getPTR()) (object->*m_method)(imethodParameter);
-        releaseResource();
-    }
-
-  private:
-    vxs_weak_ptr<EventManagerDec> m_module;
-    Method m_method;
-};
 
 template <class T>
 T* taskParameter(vxs_shared_ptr_base* parameter) {
@@ -213,7 +183,9 @@ void EventManagerDec::send(MessagePtr& message) {
 }
 
 bool EventManagerDec::queueTask(QueuedMethod method, vxs_shared_ptr_base* parameter) {
-    return m_managerMain && m_managerMain->runTaskAsync(new DecTask(selfPtrDec, method, parameter));
+    return m_managerMain &&
+           m_managerMain->runTaskAsync(new Threads::ASRDispatchTaskWithWeakPointer<EventManagerDec>(
+               selfPtrDec, method, parameter));
 }
 
 void EventManagerDec::runCommand(vxs_shared_ptr_base* parameter) {

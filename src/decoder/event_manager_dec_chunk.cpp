@@ -17,6 +17,7 @@
 #include "decoder/request_keys.h"
 #include "net/http_request.h"
 #include "net/http_response.h"
+#include "threads/dispatch_task.h"
 
 namespace vxs {
 
@@ -45,40 +46,9 @@ constexpr int kResolveTimeLimitMs = 15000;
 // buffer of that size.
 constexpr int64_t kMaxPackageMilliseconds = 60000;
 
-const paramBase* findParam(const ParamMap& params, const char* key) {
-    auto found = params.find(key);
-    if (found == params.end() || !found->second.hasValue()) return nullptr;
-    return &found->second;
-}
-
 std::atomic<EventManagerDecChunk::ResolverFactory> resolverFactory{nullptr};
 
 bool isSuccessStatus(int32_t status) { return status >= 200 && status <= 299; }
-
-// A queue task that keeps only a weak reference to the module, so that queued
-// work never delays the module's destruction (which cancels the transfers).
-class DecChunkTask : public Threads::ASRDispatchTaskBase {
-  public:
-    typedef void (EventManagerDecChunk::*Method)(vxs_shared_ptr_base* parameter);
-
-    DecChunkTask(const vxs_weak_ptr<EventManagerDecChunk>& module, Method method,
-                 vxs_shared_ptr_base* parameter)
-        : ASRDispatchTaskBase(nullptr, parameter ? parameter->getRefPtr() : nullptr, nullptr),
-          m_module(module),
-          m_method(method) {
-        _releaseResourceAfterExecute = true;
-    }
-
-    void execute() override {
-        vxs_shared_ptr<EventManagerDecChunk> module = m_module.getPTR();
-        if (EventManagerDecChunk* object = module.getPTR()) (object->*m_method)(imethodParameter);
-        releaseResource();
-    }
-
-  private:
-    vxs_weak_ptr<EventManagerDecChunk> m_module;
-    Method m_method;
-};
 
 }  // namespace
 
@@ -143,7 +113,9 @@ void EventManagerDecChunk::send(MessagePtr& message) {
 
 bool EventManagerDecChunk::queueTask(QueuedMethod method, vxs_shared_ptr_base* parameter) {
     if (!_managerMain) return false;
-    return _managerMain->runTaskAsync(new DecChunkTask(m_selfPtrDec, method, parameter));
+    return _managerMain->runTaskAsync(
+        new Threads::ASRDispatchTaskWithWeakPointer<EventManagerDecChunk>(m_selfPtrDec, method,
+                                                                          parameter));
 }
 
 void EventManagerDecChunk::set_resolver_factory_for_tests(ResolverFactory factory) {

@@ -93,6 +93,34 @@ public:
     Method _fuc;
 };
 
+// A task that calls a member function on an object it holds only weakly, so
+// that queued work never delays the object's destruction: when the object is
+// gone by the time the task runs, nothing is called.
+template <class T>
+class ASRDispatchTaskWithWeakPointer : public ASRDispatchTaskBase {
+public:
+    typedef void (T::*Method)(Memory::vxs_shared_ptr_base* parameter);
+
+    // Keeps `instance` weakly; takes a new reference of `parameter` (null for none).
+    ASRDispatchTaskWithWeakPointer(const Memory::vxs_weak_ptr<T>& instance, Method method,
+                                   Memory::vxs_shared_ptr_base* parameter)
+        : ASRDispatchTaskBase(nullptr, parameter ? parameter->getRefPtr() : nullptr, nullptr),
+          _instance(instance),
+          _fuc(method) {
+        _releaseResourceAfterExecute = true;
+    }
+
+    void execute() override {
+        Memory::vxs_shared_ptr<T> object = _instance.getPTR();
+        if (object.getPTR() && _fuc) (object.getPTR()->*_fuc)(imethodParameter);
+        if (_releaseResourceAfterExecute) releaseResource();
+    }
+
+private:
+    Memory::vxs_weak_ptr<T> _instance;
+    Method _fuc;
+};
+
 }  // namespace Threads
 }  // namespace vxs
 
