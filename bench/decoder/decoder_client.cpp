@@ -92,7 +92,10 @@ DecoderClient::~DecoderClient() {
 }
 
 void DecoderClient::post_to_decoder(const vxs::MessagePtr& message) {
-    m_recorder->post(vxs::EventManagerWeakPtr(m_decoder), message, 0);
+    // Straight to the decoder's own entry point, as the session's messages
+    // reach it: the figures are the decoder's, not the context queue's.
+    vxs::MessagePtr handed = message;
+    m_decoder->send(handed);
 }
 
 bool DecoderClient::wait_for_begin(size_t package_bytes, std::string* error) {

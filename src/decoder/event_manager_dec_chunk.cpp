@@ -64,6 +64,15 @@ struct EventManagerDecChunk::QueuedReport {
     uint64_t generation = 0;
 };
 
+// A download stream that cannot go on, found on its transfer thread; the
+// queue ends the utterance with it.
+struct EventManagerDecChunk::StreamError {
+    uint64_t generation = 0;
+    int16_t domain = 0;
+    int16_t code = 0;
+    std::string text;
+};
+
 // ---- Construction, commands ----
 
 EventManagerDecChunkPtr EventManagerDecChunk::newEventManager(Memory::vxs_weak_ptr<Context> context,
@@ -162,6 +171,7 @@ void EventManagerDecChunk::resetForStart(const MessagePtr& message) {
     m_has_chunk_end = false;
     m_connected = false;
     m_upload_finished = false;
+    m_outgoing.clear();
     AppLock reserveLock(&m_sendDataMutex);
     m_reserve_data.clear();
 }
@@ -370,7 +380,7 @@ void EventManagerDecChunk::sendParameterPacket() {
         reportError(error.domain, error.code, error.description);
         return;
     }
-    sendPacket(packet, length, false, false);
+    sendPacket(packet, length, false);
     if (!m_has_post_realtime_data) {
         m_has_post_realtime_data = true;
         uploadRealtimeData(m_startMessage->params);
@@ -433,6 +443,7 @@ void EventManagerDecChunk::processData(vxs_shared_ptr_base* parameter) {
     }
     const paramBase* last = findParam(*message->params, kLast);
     if (last && last->valueBool()) sendFinishPacket();
+    flushOutgoing();
 }
 
 void EventManagerDecChunk::encodeAndSend(const uint8_t* pcm, uint32_t length) {
@@ -467,7 +478,7 @@ void EventManagerDecChunk::encodeAndSend(const uint8_t* pcm, uint32_t length) {
                         "[Dec:processData] build chunk data failed.");
             return;
         }
-        sendPacket(packet, packetLength, false, true);
+        m_outgoing.push_back(RecordData{packet, static_cast<uint32_t>(packetLength), false});
     }
 }
 
@@ -483,7 +494,7 @@ void EventManagerDecChunk::sendFinishPacket() {
     }
     VXS_LOG_DEBUG("uploadFinishPackage alllen=%d, type=%d", static_cast<int>(length),
                   static_cast<int>(TYPE_UPLOAD_FINISH));
-    sendPacket(packet, length, true, true);
+    m_outgoing.push_back(RecordData{packet, static_cast<uint32_t>(length), true});
     m_upload_finished = true;
 }
 
@@ -507,15 +518,39 @@ void EventManagerDecChunk::uploadRealtimeData(const ParamMapPtr& params) {
         VXS_LOG_ERROR("[EventManagerDecChunk::uploadRealtimeData] packet not built");
         return;
     }
-    sendPacket(packet, length, false, false);
+    sendPacket(packet, length, false);
 }
 
 void EventManagerDecChunk::sendPacket(const vxs_shared_ptr<char>& packet, size_t length,
-                                      bool isLast, bool keep) {
+                                      bool isLast) {
     if (m_http_maker_up) m_http_maker_up->send_data(packet.getPTR(), length, isLast);
-    if (!keep) return;
+}
+
+void EventManagerDecChunk::flushOutgoing() {
+    std::vector<RecordData> packets;
+    packets.swap(m_outgoing);
+    if (packets.empty() || !m_isRunning) return;
+    sendTogether(packets);
     AppLock lock(&m_sendDataMutex);
-    m_reserve_data.push_back(RecordData{packet, static_cast<uint32_t>(length), isLast});
+    m_reserve_data.insert(m_reserve_data.end(), packets.begin(), packets.end());
+}
+
+void EventManagerDecChunk::sendTogether(const std::vector<RecordData>& packets) {
+    if (!m_http_maker_up || packets.empty()) return;
+    const RecordData& first = packets.front();
+    if (packets.size() == 1) {
+        m_http_maker_up->send_data(first.pcm_data.getPTR(), first.data_len, first.last_flag);
+        return;
+    }
+    size_t total = 0;
+    for (const RecordData& record : packets) total += record.data_len;
+    std::vector<char> joined;
+    joined.reserve(total);
+    for (const RecordData& record : packets) {
+        joined.insert(joined.end(), record.pcm_data.getPTR(),
+                      record.pcm_data.getPTR() + record.data_len);
+    }
+    m_http_maker_up->send_data(joined.data(), joined.size(), packets.back().last_flag);
 }
 
 void EventManagerDecChunk::resendReservedPackets() {
@@ -524,9 +559,7 @@ void EventManagerDecChunk::resendReservedPackets() {
         AppLock lock(&m_sendDataMutex);
         packets = m_reserve_data;
     }
-    for (const RecordData& record : packets) {
-        m_http_maker_up->send_data(record.pcm_data.getPTR(), record.data_len, record.last_flag);
-    }
+    sendTogether(packets);
 }
 
 // ---- engine.cancel ----
@@ -553,13 +586,18 @@ void EventManagerDecChunk::cancel(vxs_shared_ptr_base* parameter) {
             ASRRequestBuilder::buildChunkData(nullptr, 0, TYPE_UPLOAD_CANCEL, length);
         // The cancel packet ends the body, so that it reaches the service
         // rather than being cut off with the aborted upload.
-        if (packet) sendPacket(packet, length, true, false);
+        if (packet) sendPacket(packet, length, true);
     }
     finishUtterance(tellService);
 }
 
 void EventManagerDecChunk::finishUtterance(bool keepUpload) {
-    m_isRunning = false;
+    {
+        // No result of the download may follow this.
+        AppLock lock(&m_deliveryMutex);
+        m_isRunning = false;
+    }
+    m_outgoing.clear();
     closeTransfers(keepUpload);
     AppLock lock(&m_sendDataMutex);
     m_reserve_data.clear();
@@ -601,6 +639,9 @@ void EventManagerDecChunk::onHttpReport(vxs_http_request_maker* maker,
             queueTask(&EventManagerDecChunk::checkEnd, &report);
         } else if (error == Networking::HTTP_REQUEST_HTTPS_REQ_ERROR) {
             queueTask(&EventManagerDecChunk::retryConnection, &report);
+        } else if (error == Networking::HTTP_REQUEST_OK &&
+                   isSuccessStatus(response->get_http_status())) {
+            receiveRecords(*response, report->generation);
         } else {
             queueTask(&EventManagerDecChunk::parseASRResp, &report);
         }
@@ -701,21 +742,52 @@ void EventManagerDecChunk::handleResponse(const vxs_HttpResponse& response) {
                 : "Local error while making HTTP request: " + std::to_string(error) +
                       response.getErrorMessage();
         reportError(DEC_ERROR_CODE_LOCAL_HTTP_CLASS, static_cast<int16_t>(error), text);
-        return;
     }
+}
+
+void EventManagerDecChunk::receiveRecords(const vxs_HttpResponse& response, uint64_t generation) {
     const size_t length = response.body_length();
     if (length == 0 || !response.get_response_data()) return;
     AppLock lock(&m_ResponseQueueMutex);
+    if (generation != m_framedGeneration) {
+        // Bytes left by an earlier connection are no part of this stream.
+        if (m_ResponseQueue) m_ResponseQueue->reset();
+        m_framedGeneration = generation;
+        m_framingStopped = false;
+    }
+    if (m_framingStopped) return;
     if (!m_ResponseQueue || m_ResponseQueue->queueAudio(reinterpret_cast<const uint8_t*>(
                                                             response.get_response_data().getPTR()),
                                                         static_cast<int>(length)) < 0) {
-        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "Failed to allocate buffers");
+        stopFraming(generation, DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION,
+                    "Failed to allocate buffers");
         return;
     }
-    frameRecords();
+    frameRecords(generation);
 }
 
-void EventManagerDecChunk::frameRecords() {
+void EventManagerDecChunk::stopFraming(uint64_t generation, int16_t domain, int16_t code,
+                                       const std::string& text) {
+    m_framingStopped = true;
+    if (m_ResponseQueue) m_ResponseQueue->reset();
+    vxs_shared_ptr<StreamError> error(new StreamError());
+    error->generation = generation;
+    error->domain = domain;
+    error->code = code;
+    error->text = text;
+    queueTask(&EventManagerDecChunk::endWithStreamError, &error);
+}
+
+void EventManagerDecChunk::endWithStreamError(vxs_shared_ptr_base* parameter) {
+    vxs_shared_ptr<StreamError>* error = static_cast<vxs_shared_ptr<StreamError>*>(parameter);
+    if (error == nullptr || !error->getPTR() || !m_isRunning ||
+        !isCurrentConnection((*error)->generation)) {
+        return;
+    }
+    reportError((*error)->domain, (*error)->code, (*error)->text);
+}
+
+void EventManagerDecChunk::frameRecords(uint64_t generation) {
     uint8_t header[DOWNLOAD_RECORD_HEADER_BYTES];
     while (m_isRunning) {
         if (m_ResponseQueue->readSamples(header, sizeof(header), false) <
@@ -725,8 +797,7 @@ void EventManagerDecChunk::frameRecords() {
         const uint64_t length = read_download_record_length(header);
         if (length == 0 || length > DOWNLOAD_RECORD_MAX_LENGTH) {
             VXS_LOG_ERROR("[Dec_Chunk]invalid record length %" PRIu64, length);
-            m_ResponseQueue->reset();
-            reportError(DEC_ERROR_CODE_SERVER_CLASS, ASR_LOCAL_PARSE_ERR_NO,
+            stopFraming(generation, DEC_ERROR_CODE_SERVER_CLASS, ASR_LOCAL_PARSE_ERR_NO,
                         "[Dec_Chunk]invalid download record length " + std::to_string(length));
             return;
         }
@@ -737,14 +808,15 @@ void EventManagerDecChunk::frameRecords() {
             m_ResponseQueue->dequeSamples(m_recordBuffer.data(), static_cast<int>(size), false);
         VXS_LOG_DEBUG("[Dec_Chunk]chunk_len:%u read_len:%u", size, static_cast<unsigned>(taken));
         if (taken != static_cast<int>(size)) return;
-        if (!handleRecord(m_recordBuffer.data(), size)) return;
+        if (!handleRecord(m_recordBuffer.data(), size, generation)) return;
     }
 }
 
-bool EventManagerDecChunk::handleRecord(const uint8_t* record, uint32_t size) {
+bool EventManagerDecChunk::handleRecord(const uint8_t* record, uint32_t size, uint64_t generation) {
     vxs_shared_ptr<ASRResult> result = ASRResult::alloc();
     if (!result) {
-        reportError(DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION, "Failed to allocate buffers");
+        stopFraming(generation, DEC_ERROR_CODE_CLASS, DEC_ERROR_CODE_EXCEPTION,
+                    "Failed to allocate buffers");
         return false;
     }
     ASRResponse(0, reinterpret_cast<const char*>(record), size)
@@ -752,12 +824,17 @@ bool EventManagerDecChunk::handleRecord(const uint8_t* record, uint32_t size) {
     // Any error number counts, whatever kind the parser gave the record.
     if (result->get_type() == EVR_RESULT_TYPE_ERROR || result->get_err_no() != 0) {
         m_has_chunk_end = true;
-        reportError(DEC_ERROR_CODE_SERVER_CLASS, result->get_err_no(), result->get_err_desc());
+        stopFraming(generation, DEC_ERROR_CODE_SERVER_CLASS, result->get_err_no(),
+                    result->get_err_desc());
         return false;
     }
-    if (result->get_type() == EVR_RESULT_TYPE_END) m_has_chunk_end = true;
     MessagePtr data = Message::make(DEC_CALLBACK_DATA);
     (*data->params)[kResult] = paramBase::box<vxs_shared_ptr<ASRResult>>(result);
+    // Under the delivery lock, against an ending on the queue: a result
+    // either goes before the utterance's finish or not at all.
+    AppLock lock(&m_deliveryMutex);
+    if (!m_isRunning || !isCurrentConnection(generation)) return false;
+    if (result->get_type() == EVR_RESULT_TYPE_END) m_has_chunk_end = true;
     post(m_callback, data, 0);
     return true;
 }
@@ -770,7 +847,11 @@ void EventManagerDecChunk::reportError(int16_t domain, int16_t code, const std::
     MessagePtr finish = Message::make(DEC_CALLBACK_FINISH);
     (*finish->params)[kError] = paramBase::box<int32_t>(encode_error(domain, code));
     (*finish->params)[kDescription] = paramBase::box<std::string>(text);
-    post(m_callback, finish, 0);
+    {
+        AppLock lock(&m_deliveryMutex);
+        post(m_callback, finish, 0);
+        m_isRunning = false;
+    }
     finishUtterance(false);
 }
 

@@ -12,9 +12,16 @@
 //
 // Threading: send() may be called from any thread and only queues the command
 // on the module's own serial queue, where every command and every HTTP report
-// is handled, one at a time. The HTTP tasks call back on their own threads;
-// the callback only identifies the reporting task (against a snapshot taken
-// under m_handleMutex) and queues the report. m_handleMutex guards the task
+// but one is handled, one at a time. The HTTP tasks call back on their own
+// threads; the callback identifies the reporting task (against a snapshot
+// taken under m_handleMutex) and queues the report, except for the
+// download's bytes: those are framed and parsed on the download's thread and
+// each result posted from there, so that it waits for no queue. A result is
+// posted under m_deliveryMutex only while the utterance runs on the same
+// connection, and the queue ends an utterance under that mutex, so no result
+// follows its finish; a broken stream goes to the queue, which reports it.
+// Lock order: m_postURLMutex or m_ResponseQueueMutex, then m_deliveryMutex,
+// then m_handleMutex. m_handleMutex guards the task
 // handles, the running resolver and the cancel bookkeeping that send() reads;
 // an "engine.cancel" ends a running address resolution from send() itself,
 // so it is never stuck behind a set-up on the queue. Destroying the module
@@ -75,6 +82,7 @@ class EventManagerDecChunk : public EventManager {
     };
     struct QueuedCommand;
     struct QueuedReport;
+    struct StreamError;
     typedef void (EventManagerDecChunk::*QueuedMethod)(Memory::vxs_shared_ptr_base* parameter);
 
     EventManagerDecChunk(const Memory::vxs_weak_ptr<Context>& context,
@@ -115,11 +123,16 @@ class EventManagerDecChunk : public EventManager {
     void forgetResolver();
 
     // Upload packets.
+    // The audio and finish packets go to m_outgoing, kept for a retry;
+    // the others are sent at once and never sent again.
     void encodeAndSend(const uint8_t* pcm, uint32_t length);
     void sendFinishPacket();
     void uploadRealtimeData(const ParamMapPtr& params);
-    void sendPacket(const Memory::vxs_shared_ptr<char>& packet, size_t length, bool isLast,
-                    bool keep);
+    void sendPacket(const Memory::vxs_shared_ptr<char>& packet, size_t length, bool isLast);
+    // Hands the packets of m_outgoing to the upload and keeps them for a retry.
+    void flushOutgoing();
+    // One hand-over for any number of packets: each wakes the transfer thread.
+    void sendTogether(const std::vector<RecordData>& packets);
     void resendReservedPackets();
 
     // HTTP reports: identified on the reporting thread, handled on the queue.
@@ -132,17 +145,32 @@ class EventManagerDecChunk : public EventManager {
     void updateCachedIP(Memory::vxs_shared_ptr_base* parameter);
     void reportUploadHttpError(Memory::vxs_shared_ptr_base* parameter);
     void handleResponse(const Networking::vxs_HttpResponse& response);
-    void frameRecords();
-    // False when the record ended the utterance (an error).
-    bool handleRecord(const uint8_t* record, uint32_t size);
+    // On the download's transfer thread, with m_ResponseQueueMutex held from
+    // receiveRecords on: frames and parses the bytes and posts the results.
+    void receiveRecords(const Networking::vxs_HttpResponse& response, uint64_t generation);
+    void frameRecords(uint64_t generation);
+    // False when the record was not delivered: the stream ended (an error
+    // record) or the utterance is over.
+    bool handleRecord(const uint8_t* record, uint32_t size, uint64_t generation);
+    // Ignores the rest of the stream and lets the queue end the utterance.
+    void stopFraming(uint64_t generation, int16_t domain, int16_t code, const std::string& text);
+    void endWithStreamError(Memory::vxs_shared_ptr_base* parameter);
 
     // Events.
     void reportError(int16_t domain, int16_t code, const std::string& text);
     void postLog(const std::string& text);
     void finishUtterance(bool keepUpload);
 
+    // The download bytes not yet framed, of connection m_framedGeneration;
+    // m_framingStopped once that stream broke. All three, and m_recordBuffer,
+    // under m_ResponseQueueMutex.
     PCMQueuePtr m_ResponseQueue;
     Threads::Synchronization::AppMutex m_ResponseQueueMutex{false};
+    uint64_t m_framedGeneration = 0;
+    bool m_framingStopped = false;
+    // Held while a result is posted from the transfer thread and while the
+    // queue ends the utterance (m_isRunning set false, the finish posted).
+    Threads::Synchronization::AppMutex m_deliveryMutex{false};
     Memory::vxs_shared_ptr<Networking::vxs_http_request_maker> m_http_maker_up;
     Memory::vxs_shared_ptr<Networking::vxs_http_request_maker> m_http_maker_down;
     std::string m_cur_global_key;
@@ -165,6 +193,10 @@ class EventManagerDecChunk : public EventManager {
     int m_ip_type = -1;
     std::string m_dns_parsed_ip;
     std::vector<RecordData> m_reserve_data;
+    // The audio (and finish) packets of the package being handled: they go to
+    // the upload together, so that a last package and its finish packet leave
+    // in one write.
+    std::vector<RecordData> m_outgoing;
     TVXVoiceRecognitionNetworkType m_cur_network_type = EVR_NETWORK_TYPE_NO;
     Threads::Synchronization::AppMutex m_sendDataMutex{false};
     bool m_is_long_speech = false;

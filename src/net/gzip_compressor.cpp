@@ -57,6 +57,13 @@ int zipCompressor::setupStream() {
     return Z_OK;
 }
 
+bool zipCompressor::restartStream() {
+    if (!streamReady) return false;
+    if (deflateReset(compressorHandle) == Z_OK) return true;
+    closeStream();
+    return false;
+}
+
 void zipCompressor::closeStream() {
     if (compressorHandle != nullptr) {
         if (streamReady) deflateEnd(compressorHandle);
@@ -140,12 +147,21 @@ vxs_shared_ptr<char> zipCompressor::compressData(const char* bytes, size_t lengt
         error = COMPRESS_EMPTY_INPUT;
         return vxs_shared_ptr<char>();
     }
-    vxs_shared_ptr<zipCompressor> compressor = zipCompressor::compressor();
+    // A deflate stream holds about 256 KiB of state, and making one per member
+    // costs more than compressing a small document (the memory comes fresh
+    // from the system each time), so each thread keeps its stream and restarts
+    // it. Taken out while in use: a stream is never shared.
+    thread_local vxs_shared_ptr<zipCompressor> kept;
+    vxs_shared_ptr<zipCompressor> compressor = kept;
+    kept = vxs_shared_ptr<zipCompressor>();
+    if (!compressor || !compressor->restartStream()) compressor = zipCompressor::compressor();
     if (!compressor) {
         error = COMPRESS_ALLOC_FAIL;
         return vxs_shared_ptr<char>();
     }
-    return compressor->compressBytes(bytes, length, outLength, true, error);
+    vxs_shared_ptr<char> member = compressor->compressBytes(bytes, length, outLength, true, error);
+    if (error == COMPRESS_OK) kept = compressor;
+    return member;
 }
 
 }  // namespace vxs

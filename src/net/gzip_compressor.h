@@ -1,8 +1,9 @@
 // gzip compression over zlib: one-shot members (compressData) and a stream fed
 // in pieces (compressBytes).
 //
-// Threading: a compressor is used by one thread at a time; compressData makes
-// its own compressor, so it may be called from any number of threads at once.
+// Threading: a compressor is used by one thread at a time; compressData uses
+// a compressor of the calling thread's own, so it may be called from any
+// number of threads at once.
 #ifndef VXS_NET_GZIP_COMPRESSOR_H
 #define VXS_NET_GZIP_COMPRESSOR_H
 
@@ -45,6 +46,10 @@ public:
     // and trailer. Returns zlib's status.
     int setupStream();
     void closeStream();
+    // Starts the next gzip member on the stream already set up, keeping its
+    // memory; the output is the same as after setupStream(). False (and the
+    // stream closed) when there is no stream or zlib refuses.
+    bool restartStream();
 
 private:
     zipCompressor() = default;

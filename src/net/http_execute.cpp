@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -71,6 +72,52 @@ private:
     Threads::Synchronization::AppMutex* m_locks[kSlots];
 };
 
+// Easy handles between transfers. Making and destroying a handle for every
+// request costs about as much as a small request over a pooled connection, so
+// a finished transfer's handle is kept for the next one, on any thread. Like
+// the transfer cache, the pool is never destroyed: a host may clean libcurl
+// up before the process ends, and no handle may be cleaned up after that.
+class IdleHandles {
+public:
+    // A handle reset to its defaults, or a new one; null when none can be made.
+    CURL* take(std::string* pinned) {
+        Kept kept{nullptr, std::string()};
+        {
+            Threads::Synchronization::AppLock lock(&m_mutex);
+            if (!m_idle.empty()) {
+                kept = std::move(m_idle.back());
+                m_idle.pop_back();
+            }
+        }
+        *pinned = std::move(kept.pinned);
+        if (kept.handle == nullptr) return curl_easy_init();
+        curl_easy_reset(kept.handle);
+        return kept.handle;
+    }
+    void give_back(CURL* handle, std::string pinned) {
+        {
+            Threads::Synchronization::AppLock lock(&m_mutex);
+            if (m_idle.size() < kMaxIdle) {
+                m_idle.push_back(Kept{handle, std::move(pinned)});
+                return;
+            }
+        }
+        curl_easy_cleanup(handle);
+    }
+
+private:
+    // As many as there are transfers at once in a busy process.
+    static constexpr size_t kMaxIdle = 16;
+    struct Kept {
+        CURL* handle;
+        std::string pinned;  // "host:port" its last transfer pinned, or empty
+    };
+    Threads::Synchronization::AppMutex m_mutex{false};
+    std::vector<Kept> m_idle;
+};
+
+IdleHandles* g_idle_handles = nullptr;
+
 // Made once and never destroyed: pooled connections may be taken by transfers
 // on any thread until the process ends.
 SharedTransferCache* g_transfer_cache = nullptr;
@@ -78,6 +125,7 @@ SharedTransferCache* g_transfer_cache = nullptr;
 void init_curl_globally() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     g_transfer_cache = new SharedTransferCache();
+    g_idle_handles = new IdleHandles();
 }
 
 // Owns one libcurl string list.
@@ -100,18 +148,30 @@ private:
     curl_slist* m_list = nullptr;
 };
 
-// Owns one easy handle.
+// The easy handle of one synchronous transfer, from the idle ones and back.
+// A handle remembers the names it was told to pin, so the pin of its previous
+// transfer is taken back at the next one (unpin_entry()).
 class CurlEasy {
 public:
-    CurlEasy() : m_handle(curl_easy_init()) {}
+    CurlEasy() : m_handle(g_idle_handles->take(&m_pinned)) {}
     ~CurlEasy() {
-        if (m_handle != nullptr) curl_easy_cleanup(m_handle);
+        if (m_handle != nullptr) g_idle_handles->give_back(m_handle, std::move(m_pinned));
     }
     CurlEasy(const CurlEasy&) = delete;
     CurlEasy& operator=(const CurlEasy&) = delete;
     CURL* get() const { return m_handle; }
 
+    // The CURLOPT_RESOLVE line that removes the previous transfer's pin, or
+    // an empty string; `pinned` ("host:port", or empty) is this transfer's.
+    std::string unpin_entry(const std::string& pinned) {
+        std::string previous;
+        previous.swap(m_pinned);
+        m_pinned = pinned;
+        return previous.empty() ? previous : "-" + previous;
+    }
+
 private:
+    std::string m_pinned;
     CURL* m_handle;
 };
 
@@ -184,11 +244,20 @@ struct TransferSetup {
     CurlList resolve;
 };
 
-bool prepare_transfer(const vxs_HttpRequest& request, TransferSetup& setup) {
+// "host:port" of a "host:port:address" line.
+std::string pinned_name(const std::string& resolve_entry) {
+    const size_t port_end = resolve_entry.find(':', resolve_entry.find(':') + 1);
+    return port_end == std::string::npos ? std::string() : resolve_entry.substr(0, port_end);
+}
+
+bool prepare_transfer(const vxs_HttpRequest& request, CurlEasy& curl, TransferSetup& setup) {
     setup.url = request._URL.getPTR();
     if (!build_header_list(request, setup.headers, setup.accept_encoding, setup.has_accept_encoding)) return false;
     AddressPin pin;
-    if (!request._origin_URL.empty() && make_address_pin(request._origin_URL, setup.url, pin)) {
+    const bool pinned = !request._origin_URL.empty() && make_address_pin(request._origin_URL, setup.url, pin);
+    const std::string unpin = curl.unpin_entry(pinned ? pinned_name(pin.resolve_entry) : std::string());
+    if (!unpin.empty() && !setup.resolve.append(unpin)) return false;
+    if (pinned) {
         setup.url = pin.connect_url;
         if (!setup.resolve.append(pin.resolve_entry)) return false;
     }
@@ -208,6 +277,8 @@ CURLcode apply_options(CURL* curl, vxs_HttpRequest& request, vxs_HttpResponse& r
     }
     set(CURLOPT_URL, setup.url.c_str());
     set(CURLOPT_VERBOSE, 0L);
+    // Names are resolved afresh for every request, as with a new handle.
+    set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
     // Only web protocols: a URL from configuration must not read local files.
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     if (request._TIMEOUT_MS > 0) set(CURLOPT_TIMEOUT_MS, static_cast<long>(request._TIMEOUT_MS));
@@ -280,7 +351,7 @@ vxs_shared_ptr<vxs_HttpResponse> vxs_http_request_maker::execute(vxs_shared_ptr<
     CURLcode code = CURLE_FAILED_INIT;
     if (curl.get() == nullptr) {
         VXS_LOG_ERROR("[ASRHttpTask::execute] init curl failed");
-    } else if (!prepare_transfer(*request, setup)) {
+    } else if (!prepare_transfer(*request, curl, setup)) {
         code = CURLE_OUT_OF_MEMORY;
     } else {
         code = apply_options(curl.get(), *request, *response, setup, error_buffer);

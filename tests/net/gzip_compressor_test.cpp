@@ -85,6 +85,22 @@ TEST(GzipCompressorTest, EveryInputBecomesOneMemberThatZlibRestores) {
     }
 }
 
+TEST(GzipCompressorTest, AStreamKeptBetweenMembersGivesTheBytesOfAFreshOne) {
+    const std::string json = R"({"idx":"-7","rate":16000,"key":"abc"})";
+    auto fresh = zipCompressor::compressor();
+    ASSERT_TRUE(fresh);
+    size_t length = 0;
+    zipCompressor::CompressError error = zipCompressor::COMPRESS_DEFLATE_FAILED;
+    auto member = fresh->compressBytes(json.data(), json.size(), length, true, error);
+    ASSERT_TRUE(member);
+    const std::string expected(member.getPTR(), length);
+
+    // Members in between leave nothing behind in the thread's kept stream.
+    EXPECT_EQ(compress_whole(json), expected);
+    compress_whole(noise(64 * 1024));
+    EXPECT_EQ(compress_whole(json), expected);
+}
+
 TEST(GzipCompressorTest, GzipToolRestoresTheMember) {
     vxs_test::TempDir dir;
     ASSERT_FALSE(dir.path().empty());

@@ -241,6 +241,30 @@ TEST_F(HttpExecuteTest, PinnedAddressKeepsTheRealHostNameOnANonDefaultPort) {
     }
 }
 
+TEST_F(HttpExecuteTest, APinHoldsForItsOwnRequestOnly) {
+    // Transfers reuse their libcurl handles, and a handle remembers names it
+    // was told to pin: a later request for the same name must not inherit one.
+    LoopbackHttpsServer named(s_ca->issue_server_certificate({"speech.vxs.test"}, {}));
+    ASSERT_TRUE(named.start());
+    ScriptedReply closing;
+    closing.headers = {{"Connection", "close"}};  // no live connection to reuse
+    named.set_default_reply(closing);
+    const std::string real_url = "https://speech.vxs.test:" + std::to_string(named.port()) + "/asr";
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        auto pinned = vxs_HttpRequest::requestWithUrl(named.url("127.0.0.1", "/asr"));
+        pinned->_origin_URL = real_url;
+        pinned->_TIMEOUT_MS = 20000;
+        auto response = vxs_http_request_maker::execute(pinned);
+        ASSERT_EQ(response->get_local_request_error(), HTTP_REQUEST_OK) << response->getErrorMessage();
+        const size_t served = named.requests().size();
+
+        // The name itself does not resolve here.
+        EXPECT_EQ(get(real_url, 5000)->get_local_request_error(), HTTP_REQUEST_HTTPS_REQ_ERROR);
+        EXPECT_EQ(named.requests().size(), served);
+    }
+}
+
 TEST_F(HttpExecuteTest, CancelFromAnotherThreadAbortsTheTransfer) {
     ScriptedReply stall;
     stall.stall = true;
