@@ -1,8 +1,8 @@
 // Sequential synchronous HTTPS POSTs against the loopback server: the library's
-// execute (one fresh transfer per request, as the single-request decoder makes
-// them) against a minimal libcurl loop that keeps one easy handle, and with it
-// the connection and TLS session, across requests; and, as a third figure, a
-// fresh handle per request over a shared connection cache.
+// execute (one transfer per request, as the single-request decoder makes them,
+// on a kept handle) against a minimal libcurl loop that keeps one easy handle,
+// and with it the connection and TLS session, across requests; and, as a third
+// figure, a fresh handle per request over a shared connection cache.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -192,7 +192,7 @@ int main() {
     const double execute_median = median_ms(execute_samples);
     const double reused_median = median_ms(reused_samples);
     std::printf("%d sequential HTTPS POSTs of %zu bytes to %s\n", kRequests, kBodyBytes, url.c_str());
-    std::printf("execute (pooled connections):     median %.3f ms\n", execute_median);
+    std::printf("execute (kept handles):           median %.3f ms\n", execute_median);
     std::printf("libcurl, one reused easy handle:  median %.3f ms\n", reused_median);
     std::printf("ratio execute / reused:           %.2f\n", execute_median / reused_median);
     std::printf("fresh handles, shared connection cache: median %.3f ms (ratio to reused %.2f)\n",

@@ -182,10 +182,13 @@ void EventManagerDec::send(MessagePtr& message) {
     }
 }
 
-bool EventManagerDec::queueTask(QueuedMethod method, vxs_shared_ptr_base* parameter) {
+bool EventManagerDec::runAsQueueTask(QueuedMethod method, vxs_shared_ptr_base* parameter) {
+    // The calling worker would only wait for the task's turn: on an idle
+    // queue it runs the task itself.
     return m_managerMain &&
-           m_managerMain->runTaskAsync(new Threads::ASRDispatchTaskWithWeakPointer<EventManagerDec>(
-               selfPtrDec, method, parameter));
+           m_managerMain->runTaskNowOrAsync(
+               new Threads::ASRDispatchTaskWithWeakPointer<EventManagerDec>(selfPtrDec, method,
+                                                                            parameter));
 }
 
 void EventManagerDec::runCommand(vxs_shared_ptr_base* parameter) {
@@ -480,7 +483,9 @@ void EventManagerDec::makeASRReq(vxs_shared_ptr_base* parameter) {
         response->set_local_request_error(Networking::HTTP_REQUEST_TIMEOUT);
     }
     parse->response = response;
-    self->queueTask(&EventManagerDec::parseASRResp, &parse);
+    if (!self->runAsQueueTask(&EventManagerDec::parseASRResp, &parse)) {
+        VXS_LOG_WARN("[EventManagerDec::makeASRReq] answer to package %d dropped", task->postIdx);
+    }
 }
 
 bool EventManagerDec::resolvedURL(EventManagerDecPtr& self, const ASRPostTask& task,

@@ -20,7 +20,8 @@
 // Threading: send() may be called from any thread and only queues the command
 // on m_managerMain, the module's serial queue, where every command and every
 // answer is handled one at a time (so the result queue and the counters need
-// no lock). Requests run on m_postQueue (three workers, each blocked in one
+// no lock); a worker whose answer finds the queue idle runs it as the queue's
+// task on its own thread (DispatchQueue::runTaskNowOrAsync). Requests run on m_postQueue (three workers, each blocked in one
 // synchronous transfer); the negative package and the request timers run on
 // the global pool. m_postURLMutex serialises the resolution and m_postURL;
 // m_cancellationHandleListMutex (the small handle mutex) guards the start
@@ -95,7 +96,9 @@ class EventManagerDec : public EventManager {
     EventManagerDec(const Memory::vxs_weak_ptr<Context>& context,
                     const EventManagerWeakPtr& callback);
 
-    bool queueTask(QueuedMethod method, Memory::vxs_shared_ptr_base* parameter);
+    // Runs `method` as a task of m_managerMain, at once on the calling thread
+    // when the queue is idle.
+    bool runAsQueueTask(QueuedMethod method, Memory::vxs_shared_ptr_base* parameter);
     // A command task: promotes the module and runs the handler.
     static void runCommand(Memory::vxs_shared_ptr_base* parameter);
 
@@ -139,7 +142,7 @@ class EventManagerDec : public EventManager {
     static Memory::vxs_shared_ptr<Threads::Timer> armTimer(
         const Memory::vxs_shared_ptr<Networking::vxs_HttpRequest>& request, int timeoutMs);
 
-    // Answers (on m_managerMain).
+    // Answers (as m_managerMain's tasks).
     void parseASRResp(Memory::vxs_shared_ptr_base* parameter);
     bool isStaleAnswer(const ASRResponseParseTask& task) const;
     Memory::vxs_shared_ptr<ASRResult> resultFromAnswer(const ASRResponseParseTask& task) const;

@@ -1,5 +1,6 @@
 // The synchronous request path: one libcurl easy transfer on the caller's
-// thread, over a process-wide pool of open connections and TLS sessions.
+// thread, on an easy handle kept from an earlier transfer with the
+// connections and TLS sessions it left.
 #include <pthread.h>
 #include <strings.h>
 
@@ -25,58 +26,18 @@ namespace {
 
 pthread_once_t g_curl_once = PTHREAD_ONCE_INIT;
 
-// One libcurl share object for every synchronous transfer of the process: it
-// pools the live connections and the TLS sessions, so that back-to-back
-// requests to one server skip the TCP and TLS handshakes (milliseconds each)
-// while every request still gets a fresh easy handle. libcurl reuses a
+// Easy handles between transfers. A finished transfer's handle is kept for
+// the next one, on any thread, with the connections it left open and its TLS
+// sessions: back-to-back requests to one server then skip the TCP and TLS
+// handshakes (milliseconds each) and the making of a handle. libcurl reuses a
 // connection only for the same host name, port and TLS settings (the CA
-// bundle included), and only once its previous transfer is over. The DNS
-// cache is deliberately not shared, so address pins (CURLOPT_RESOLVE) stay
-// with their own request.
-class SharedTransferCache {
-public:
-    SharedTransferCache() : m_share(curl_share_init()) {
-        for (auto& lock : m_locks) lock = new Threads::Synchronization::AppMutex(false);
-        if (m_share == nullptr || !configure()) {
-            VXS_LOG_WARN("[ASRHttpTask::execute] connection sharing unavailable");
-            if (m_share != nullptr) curl_share_cleanup(m_share);
-            m_share = nullptr;
-        }
-    }
-    SharedTransferCache(const SharedTransferCache&) = delete;
-    SharedTransferCache& operator=(const SharedTransferCache&) = delete;
-
-    // Null when sharing could not be set up; transfers then stand alone.
-    CURLSH* get() const { return m_share; }
-
-private:
-    bool configure() {
-        return curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &SharedTransferCache::lock) == CURLSHE_OK &&
-               curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &SharedTransferCache::unlock) == CURLSHE_OK &&
-               curl_share_setopt(m_share, CURLSHOPT_USERDATA, this) == CURLSHE_OK &&
-               curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) == CURLSHE_OK &&
-               curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
-    }
-    static Threads::Synchronization::AppMutex* slot(curl_lock_data data, void* self) {
-        auto* cache = static_cast<SharedTransferCache*>(self);
-        const int index = static_cast<int>(data);
-        return cache->m_locks[(index >= 0 && index < kSlots) ? index : CURL_LOCK_DATA_SHARE];
-    }
-    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) { slot(data, self)->Lock(); }
-    static void unlock(CURL*, curl_lock_data data, void* self) { slot(data, self)->Unlock(); }
-
-    static constexpr int kSlots = CURL_LOCK_DATA_LAST;
-    CURLSH* m_share;
-    // One lock per kind of shared data, as libcurl asks; each is held only for
-    // a bookkeeping step, never across a network wait.
-    Threads::Synchronization::AppMutex* m_locks[kSlots];
-};
-
-// Easy handles between transfers. Making and destroying a handle for every
-// request costs about as much as a small request over a pooled connection, so
-// a finished transfer's handle is kept for the next one, on any thread. Like
-// the transfer cache, the pool is never destroyed: a host may clean libcurl
-// up before the process ends, and no handle may be cleaned up after that.
+// bundle included). Nothing is shared between handles (no libcurl share):
+// this libcurl cannot share connections between concurrent threads safely,
+// and a TLS session resumed on two threads at once is kept alive by
+// OpenSSL's internal counters, which the race checker cannot follow, so such
+// sharing could not be shown to be safe. The pool is never destroyed: a host may
+// clean libcurl up before the process ends, and no handle may be cleaned up
+// after that.
 class IdleHandles {
 public:
     // A handle reset to its defaults, or a new one; null when none can be made.
@@ -118,13 +79,8 @@ private:
 
 IdleHandles* g_idle_handles = nullptr;
 
-// Made once and never destroyed: pooled connections may be taken by transfers
-// on any thread until the process ends.
-SharedTransferCache* g_transfer_cache = nullptr;
-
 void init_curl_globally() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    g_transfer_cache = new SharedTransferCache();
     g_idle_handles = new IdleHandles();
 }
 
@@ -272,9 +228,6 @@ CURLcode apply_options(CURL* curl, vxs_HttpRequest& request, vxs_HttpResponse& r
     };
     set(CURLOPT_ERRORBUFFER, error_buffer);
     set(CURLOPT_NOSIGNAL, 1L);
-    if (g_transfer_cache != nullptr && g_transfer_cache->get() != nullptr) {
-        set(CURLOPT_SHARE, g_transfer_cache->get());
-    }
     set(CURLOPT_URL, setup.url.c_str());
     set(CURLOPT_VERBOSE, 0L);
     // Names are resolved afresh for every request, as with a new handle.

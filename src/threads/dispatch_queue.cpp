@@ -246,6 +246,38 @@ bool DispatchQueue::runTaskSync(ASRDispatchTaskMethod method, vxs_shared_ptr_bas
     return runTaskSync(newMethodTask(method, parameter, nullptr));
 }
 
+bool DispatchQueue::runTaskNowOrAsync(ASRDispatchTaskBase* task) {
+    if (!task) return false;
+    // The task may hold the last reference to this queue's owner.
+    vxs_shared_ptr<DispatchQueue> self = selfRef.getPTR();
+    if (!self || !claimIdleSlot()) return submit(task);
+    {
+        // Released (and signalled) before the slot goes back, as in a launcher.
+        QueuedTask owned(task);
+        CurrentQueueScope scope(this);
+        owned.run();
+    }
+    releaseClaimedSlot();
+    return true;
+}
+
+bool DispatchQueue::claimIdleSlot() {
+    Synchronization::AppLock lock(taskMutex);
+    if (taskMutex->getCurrentCondition() != kQueueAccepting) return false;
+    if (allowedConcurrent < concurrentMax || !tasks.empty() || handedOver) return false;
+    allowedConcurrent -= 1;
+    return true;
+}
+
+void DispatchQueue::releaseClaimedSlot() {
+    taskMutex->Lock();
+    allowedConcurrent += 1;
+    launchWaiting();
+    int state = taskMutex->getCurrentCondition();
+    if (state != kQueueAccepting && allowedConcurrent >= concurrentMax) state = kQueueStopped;
+    taskMutex->unlockWithConditionThenWake(state);
+}
+
 bool DispatchQueue::runInline(ASRDispatchTaskBase* task) {
     // Waiting here would wait for the calling task itself; the work runs in its slot.
     QueuedTask owned(task);

@@ -87,6 +87,12 @@ public:
     // no longer accepts tasks).
     bool runTaskSync(ASRDispatchTaskBase* task);
     bool runTaskSync(ASRDispatchTaskMethod method, Memory::vxs_shared_ptr_base* parameter);
+    // As runTaskAsync, except that on an idle queue (no task running, waiting
+    // or handed over) the task runs at once on the calling thread, in one of
+    // the queue's slots, and has run when the call returns: a thread that
+    // would only wait for the task spares the queue a wake-up. The caller must
+    // hold no lock that the queue's tasks take.
+    bool runTaskNowOrAsync(ASRDispatchTaskBase* task);
 
     // Refuses new tasks; waiting ones still run.
     void stopQueue();
@@ -116,6 +122,11 @@ private:
     void launchWaiting();
     void relaunchDroppedTask(QueuedTask task);
     bool runInline(ASRDispatchTaskBase* task);
+    // Takes a slot for a task run by the caller; false unless the queue
+    // accepts tasks and is idle.
+    bool claimIdleSlot();
+    // Gives the claimed slot back and launches what was submitted meanwhile.
+    void releaseClaimedSlot();
     // Counts the finished task back in and takes the next waiting one, if any.
     // With none waiting, `parked` tells whether the launcher may wait for a
     // hand-over (waitForHandOver) before it ends.

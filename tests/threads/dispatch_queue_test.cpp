@@ -223,6 +223,90 @@ TEST_F(BusyQueueTest, SyncCallerWaitsForItsTurnOrIsReleasedWithFalse) {
     }
 }
 
+TEST(DispatchQueueTest, NowOrAsyncRunsOnTheCallerOnlyWhenTheQueueIsIdle) {
+    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
+    DispatchQueue* raw = queue.getPTR();
+    const std::thread::id caller = std::this_thread::get_id();
+    std::thread::id ranOn;
+    bool sawItsQueue = false;
+    ASSERT_TRUE(queue->runTaskNowOrAsync(newTask([&] {
+        ranOn = std::this_thread::get_id();
+        sawItsQueue = raw->isCurrentQueue();
+    })));
+    EXPECT_EQ(ranOn, caller);  // done before the call returned
+    EXPECT_TRUE(sawItsQueue);
+    EXPECT_FALSE(queue->isCurrentQueue());
+
+    // Busy: the task waits for the running one and for those queued before it.
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::mutex orderMutex;
+    std::vector<int> order;
+    auto note = [&](int step) {
+        std::lock_guard<std::mutex> lock(orderMutex);
+        order.push_back(step);
+    };
+    ASSERT_TRUE(queue->runTaskAsync(newTask([&, gate] {
+        gate->pass();
+        note(1);
+    })));
+    ASSERT_TRUE(queue->runTaskAsync(newTask([&] { note(2); })));
+    std::atomic<bool> third{false};
+    ASSERT_TRUE(queue->runTaskNowOrAsync(newTask([&] {
+        note(3);
+        third = true;
+    })));
+    EXPECT_FALSE(third.load());
+    gate->open();
+    ASSERT_TRUE(waitFor([&] { return third.load(); }));
+    queue->stopQueue_sync();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+
+    // A stopped queue refuses it, as runTaskAsync does.
+    EXPECT_FALSE(queue->runTaskNowOrAsync(newTask([] {})));
+}
+
+TEST(DispatchQueueTest, NowOrAsyncKeepsASerialQueueSerialAndInOrderAmongPosters) {
+    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
+    const int posters = 4;
+    const int perPoster = 200;
+    Concurrency concurrency;
+    std::mutex recordMutex;
+    std::vector<int> record;
+    std::atomic<int> onCaller{0};
+    std::vector<std::thread> threads;
+    for (int p = 0; p < posters; ++p) {
+        threads.emplace_back([&, p] {
+            const std::thread::id self = std::this_thread::get_id();
+            for (int i = 0; i < perPoster; ++i) {
+                const int id = p * perPoster + i;
+                ASRDispatchTaskBase* task = newTask([&, id, self] {
+                    concurrency.enter();
+                    if (std::this_thread::get_id() == self) onCaller++;
+                    {
+                        std::lock_guard<std::mutex> lock(recordMutex);
+                        record.push_back(id);
+                    }
+                    concurrency.leave();
+                });
+                // Half the posters mix both ways of posting.
+                const bool now = p % 2 == 0 || i % 2 == 0;
+                ASSERT_TRUE(now ? queue->runTaskNowOrAsync(task) : queue->runTaskAsync(task));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    queue->stopQueue_sync();
+    ASSERT_EQ(record.size(), static_cast<size_t>(posters * perPoster));
+    EXPECT_EQ(concurrency.peak.load(), 1);
+    EXPECT_GT(onCaller.load(), 0);
+    std::vector<int> lastSeen(posters, -1);
+    for (int id : record) {
+        const int poster = id / perPoster;
+        EXPECT_LT(lastSeen[poster], id % perPoster) << "poster " << poster << " out of order";
+        lastSeen[poster] = id % perPoster;
+    }
+}
+
 TEST(DispatchQueueTest, SyncCallFromATaskOfTheSameQueueRunsInline) {
     vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
     DispatchQueue* raw = queue.getPTR();
