@@ -21,9 +21,10 @@
 // on m_managerMain, the module's serial queue, where every command and every
 // answer is handled one at a time (so the result queue and the counters need
 // no lock); a worker whose answer finds the queue idle runs it as the queue's
-// task on its own thread (DispatchQueue::runTaskNowOrAsync). Requests run on m_postQueue (three workers, each blocked in one
-// synchronous transfer); the negative package and the request timers run on
-// the global pool. m_postURLMutex serialises the resolution and m_postURL;
+// task on its own thread (DispatchQueue::runTaskNowOrAsync). Requests run on
+// m_postQueue (three workers, each blocked in one synchronous transfer); the
+// negative package and the request timers run on the global pool.
+// m_postURLMutex serialises the resolution and m_postURL;
 // m_cancellationHandleListMutex (the small handle mutex) guards the start
 // message, the token and its cancel flag, the running resolver and the
 // requests in flight. Lock order: m_postURLMutex, then the handle mutex; the

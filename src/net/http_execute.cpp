@@ -33,9 +33,9 @@ pthread_once_t g_curl_once = PTHREAD_ONCE_INIT;
 // connection only for the same host name, port and TLS settings (the CA
 // bundle included). Nothing is shared between handles (no libcurl share):
 // this libcurl cannot share connections between concurrent threads safely,
-// and a TLS session resumed on two threads at once is kept alive by
-// OpenSSL's internal counters, which the race checker cannot follow, so such
-// sharing could not be shown to be safe. The pool is never destroyed: a host may
+// and a TLS session resumed on two threads at once is kept alive by OpenSSL's
+// internal counters, which the race checker cannot follow, so such sharing
+// could not be shown to be safe. The pool is never destroyed: a host may
 // clean libcurl up before the process ends, and no handle may be cleaned up
 // after that.
 class IdleHandles {
