@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -38,23 +39,36 @@ struct Concurrency {
     void leave() { --running; }
 };
 
-TEST(DispatchQueueTest, SerialQueueRunsTasksOneAtATimeInPostingOrderOfEachThread) {
-    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
-    const int posters = 4;
-    const int perPoster = 200;
+// What four threads posting 200 tasks each to one queue saw: the order the
+// tasks ran in (poster * 200 + sequence), how many ran at once at most, and
+// how many ran on their poster's own thread.
+struct PostingOutcome {
+    static constexpr int kPosters = 4;
+    static constexpr int kPerPoster = 200;
+    std::vector<int> record;
+    int peak = 0;
+    int onPoster = 0;
+};
+
+// `post` hands task `i` of poster `p` to the queue and tells whether it took it.
+PostingOutcome postFromFourThreads(DispatchQueue& queue,
+                                   const std::function<bool(int p, int i, ASRDispatchTaskBase*)>& post) {
+    PostingOutcome outcome;
     Concurrency concurrency;
     std::mutex recordMutex;
-    std::vector<int> record;  // poster * perPoster + sequence, unguarded by the queue
+    std::atomic<int> onPoster{0};
     std::vector<std::thread> threads;
-    for (int p = 0; p < posters; ++p) {
+    for (int p = 0; p < PostingOutcome::kPosters; ++p) {
         threads.emplace_back([&, p] {
-            for (int i = 0; i < perPoster; ++i) {
-                const int id = p * perPoster + i;
-                ASSERT_TRUE(queue->runTaskAsync(newTask([&, id] {
+            const std::thread::id poster = std::this_thread::get_id();
+            for (int i = 0; i < PostingOutcome::kPerPoster; ++i) {
+                const int id = p * PostingOutcome::kPerPoster + i;
+                ASSERT_TRUE(post(p, i, newTask([&, id, poster] {
                     concurrency.enter();
+                    if (std::this_thread::get_id() == poster) onPoster++;
                     {
                         std::lock_guard<std::mutex> lock(recordMutex);
-                        record.push_back(id);
+                        outcome.record.push_back(id);
                     }
                     concurrency.leave();
                 })));
@@ -62,15 +76,29 @@ TEST(DispatchQueueTest, SerialQueueRunsTasksOneAtATimeInPostingOrderOfEachThread
         });
     }
     for (auto& thread : threads) thread.join();
-    queue->stopQueue_sync();
-    ASSERT_EQ(record.size(), static_cast<size_t>(posters * perPoster));
-    EXPECT_EQ(concurrency.peak.load(), 1);
-    std::vector<int> lastSeen(posters, -1);
-    for (int id : record) {
-        const int poster = id / perPoster;
-        EXPECT_LT(lastSeen[poster], id % perPoster) << "poster " << poster << " out of order";
-        lastSeen[poster] = id % perPoster;
+    queue.stopQueue_sync();
+    outcome.peak = concurrency.peak.load();
+    outcome.onPoster = onPoster.load();
+    return outcome;
+}
+
+void expectSerialAndInEachPostersOrder(const PostingOutcome& outcome) {
+    ASSERT_EQ(outcome.record.size(), static_cast<size_t>(PostingOutcome::kPosters * PostingOutcome::kPerPoster));
+    EXPECT_EQ(outcome.peak, 1);
+    std::vector<int> lastSeen(PostingOutcome::kPosters, -1);
+    for (int id : outcome.record) {
+        const int poster = id / PostingOutcome::kPerPoster;
+        const int sequence = id % PostingOutcome::kPerPoster;
+        EXPECT_LT(lastSeen[poster], sequence) << "poster " << poster << " out of order";
+        lastSeen[poster] = sequence;
     }
+}
+
+TEST(DispatchQueueTest, SerialQueueRunsTasksOneAtATimeInPostingOrderOfEachThread) {
+    vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
+    const PostingOutcome outcome = postFromFourThreads(
+        *queue, [&](int, int, ASRDispatchTaskBase* task) { return queue->runTaskAsync(task); });
+    expectSerialAndInEachPostersOrder(outcome);
 }
 
 TEST(DispatchQueueTest, QueueOfLimitThreeRunsAtMostThreeAndTheFourthTakesAFinishedThread) {
@@ -267,44 +295,13 @@ TEST(DispatchQueueTest, NowOrAsyncRunsOnTheCallerOnlyWhenTheQueueIsIdle) {
 
 TEST(DispatchQueueTest, NowOrAsyncKeepsASerialQueueSerialAndInOrderAmongPosters) {
     vxs_shared_ptr<DispatchQueue> queue = DispatchQueue::alloc(1);
-    const int posters = 4;
-    const int perPoster = 200;
-    Concurrency concurrency;
-    std::mutex recordMutex;
-    std::vector<int> record;
-    std::atomic<int> onCaller{0};
-    std::vector<std::thread> threads;
-    for (int p = 0; p < posters; ++p) {
-        threads.emplace_back([&, p] {
-            const std::thread::id self = std::this_thread::get_id();
-            for (int i = 0; i < perPoster; ++i) {
-                const int id = p * perPoster + i;
-                ASRDispatchTaskBase* task = newTask([&, id, self] {
-                    concurrency.enter();
-                    if (std::this_thread::get_id() == self) onCaller++;
-                    {
-                        std::lock_guard<std::mutex> lock(recordMutex);
-                        record.push_back(id);
-                    }
-                    concurrency.leave();
-                });
-                // Half the posters mix both ways of posting.
-                const bool now = p % 2 == 0 || i % 2 == 0;
-                ASSERT_TRUE(now ? queue->runTaskNowOrAsync(task) : queue->runTaskAsync(task));
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    queue->stopQueue_sync();
-    ASSERT_EQ(record.size(), static_cast<size_t>(posters * perPoster));
-    EXPECT_EQ(concurrency.peak.load(), 1);
-    EXPECT_GT(onCaller.load(), 0);
-    std::vector<int> lastSeen(posters, -1);
-    for (int id : record) {
-        const int poster = id / perPoster;
-        EXPECT_LT(lastSeen[poster], id % perPoster) << "poster " << poster << " out of order";
-        lastSeen[poster] = id % perPoster;
-    }
+    // Half the posters mix both ways of posting.
+    const PostingOutcome outcome = postFromFourThreads(*queue, [&](int p, int i, ASRDispatchTaskBase* task) {
+        const bool now = p % 2 == 0 || i % 2 == 0;
+        return now ? queue->runTaskNowOrAsync(task) : queue->runTaskAsync(task);
+    });
+    expectSerialAndInEachPostersOrder(outcome);
+    EXPECT_GT(outcome.onPoster, 0);
 }
 
 TEST(DispatchQueueTest, SyncCallFromATaskOfTheSameQueueRunsInline) {
